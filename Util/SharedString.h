@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace Util
+{
+
+// A shared handle to an immutable byte string. Copies share the text; the count is atomic.
+// A null handle stands for the empty string.
+class SharedString
+{
+public:
+    SharedString() = default;
+    SharedString(const char* text);
+    SharedString(const char* data, std::size_t length);
+    SharedString(std::string_view text);
+
+    bool IsNull() const { return !text; }
+    std::size_t Length() const { return text ? text->size() : 0; }
+    const char* Data() const { return text ? text->data() : ""; }
+    std::string_view View() const { return text ? std::string_view(*text) : std::string_view(); }
+    std::string ToString() const { return std::string(View()); }
+
+    friend SharedString operator+(const SharedString& a, const SharedString& b);
+    friend bool operator==(const SharedString& a, const SharedString& b)
+    {
+        return a.View() == b.View();
+    }
+
+private:
+    std::shared_ptr<const std::string> text;
+};
+
+} // namespace Util

@@ -1,0 +1,192 @@
+// Kelvora loop-slicing engine: the public interface.
+//
+// A host creates one engine per loop, hands it planar 32-bit float audio with SetLoop, reads and
+// edits the slices the engine finds, sets tempo, pitch and envelope parameters, starts playback
+// with Transport and pulls audio with Render, one block at a time. Destroy releases the engine.
+//
+// This header is self-contained and compiles as C++11. The library exports exactly three
+// functions: KelvoraEngine::Create, KelvoraEngine::Destroy and GetKelvoraVersion.
+//
+// Conventions:
+//  - Positions and lengths are sample frames (one sample per channel), unsigned 32-bit.
+//  - Audio is planar: an array of channel pointers, each to contiguous float samples.
+//  - No operation reports errors through codes or exceptions. Operations that take a slice index
+//    return false (or write nothing) for an index at or past GetSliceCount(). Only running out of
+//    memory throws (std::bad_alloc).
+//  - One engine must not be called from two threads at once, Render included. Separate engines
+//    share nothing and may live on different threads.
+#ifndef KELVORA_ENGINE_H
+#define KELVORA_ENGINE_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define KELVORA_API __declspec(dllexport)
+#else
+#define KELVORA_API __attribute__((visibility("default")))
+#endif
+
+namespace VoKelvora
+{
+
+// One slice point as the host sees it.
+struct SliceInfo
+{
+    uint32_t sourcePosition; // where the point was first placed, in source frames; never edited
+    uint32_t position;       // the point's current cut position, in source frames
+    float tickPosition;      // musical position in ticks, or -1.0 when the point is not pinned
+    float strength;          // 0..1; detected points carry the detector's value, new ones 1.0
+    bool lockedOn;           // always cuts, unless deleted or its kind is switched off
+    bool deleted;            // never cuts; wins over lockedOn
+    bool aboveThreshold;     // read-only: sensitivity > 0 and strength >= (1 - sensitivity)^2
+    bool detected;           // read-only: found by the analysis and not edited since
+};
+
+// The amplitude envelope every slice is played with.
+struct EnvelopeSettings
+{
+    float attackMs;
+    float holdMs;
+    float decayMs;
+    float sustainDb; // -80 dB or below means silence; reads back as -400 dB then
+};
+
+// The loop is `bars` whole bars plus `extraBeats` beats; a bar has `beatsPerBar` beats of note
+// value 1/`beatUnit`. Defaults: 2, 0, 4, 4.
+struct MeterLayout
+{
+    uint32_t bars;
+    uint32_t extraBeats;
+    uint32_t beatsPerBar;
+    uint32_t beatUnit;
+};
+
+class KelvoraEngine
+{
+public:
+    // Builds an engine. Nothing is written when `out` is null; *out becomes null when
+    // channelCount or sampleRate is 0. outputSampleRate 0 means: render at sampleRate.
+    KELVORA_API static void Create(KelvoraEngine** out, uint32_t channelCount, uint32_t sampleRate,
+                                   uint32_t outputSampleRate);
+    // Destroys an engine made by Create. A null pointer is ignored.
+    KELVORA_API static void Destroy(KelvoraEngine* engine);
+
+    // 0. Hands the engine a loop. The channel pointers stay the host's and must stay valid until
+    // the next SetLoop or Destroy. Without slices (null or count 0) the loop is analysed and its
+    // transients become slice points. With slices, the host's list (in ascending position) and
+    // the loop's own tempo (0 for none) are taken instead, no analysis runs, and every shaping
+    // setting returns to its default. Stops any playback.
+    virtual void SetLoop(uint32_t frameCount, uint32_t channelCount, float** channels, float tempo,
+                         const SliceInfo* slices, uint32_t sliceCount) = 0;
+    // 1. Sets the rate audio is rendered at (0: the source rate). GetOutputSampleRate keeps
+    // reporting the rate fixed at creation.
+    virtual void SetOutputSampleRate(uint32_t rate) = 0;
+    // 2. The output rate fixed at creation (outputSampleRate, or sampleRate when that was 0).
+    virtual double GetOutputSampleRate() = 0;
+    // 3. Sets the source sample rate used by the next SetLoop and by GetLoopTempo. When the
+    // output rate fixed at creation equals the current source rate, that rate first becomes the
+    // explicit output rate, so the output rate does not move. The same rate again does nothing.
+    virtual void SetSampleRate(uint32_t rate) = 0;
+    // 4. The source sample rate.
+    virtual double GetSampleRate() = 0;
+    // 5. Slice sensitivity, 0..1: a point cuts when its strength >= (1 - sensitivity)^2.
+    virtual float GetSensitivity() = 0;
+    // 6. Sets the sensitivity and rebuilds the playback plan.
+    virtual void SetSensitivity(float sensitivity) = 0;
+    // 7. Window of the transient detector in milliseconds (default 75).
+    virtual float GetDetectionWindow() = 0;
+    // 8. Sets the detection window; when it changes and a loop is attached, the slice points are
+    // replaced by a fresh detection (the playback plan follows at the next setter).
+    virtual void SetDetectionWindow(float ms) = 0;
+    // 9. The loop's own tempo in BPM: the fixed loop tempo when set, otherwise the meter's beat
+    // count over the loop length; 0 when either is 0.
+    virtual float GetLoopTempo() = 0;
+    // 10. A value above 0 fixes the loop's own tempo; 0, negative or NaN removes it.
+    virtual void SetLoopTempo(float bpm) = 0;
+    // 11. The target tempo the loop plays at; the loop is stretched by loop tempo / target tempo.
+    virtual float GetTempo() = 0;
+    // 12. Sets the target tempo and re-places the slices.
+    virtual void SetTempo(float bpm) = 0;
+    // 13. Resolution of musical positions, in ticks per beat (default 96).
+    virtual uint32_t GetTicksPerBeat() = 0;
+    // 14. Sets the ticks per beat.
+    virtual void SetTicksPerBeat(uint32_t ticks) = 0;
+    // 15. Copies the meter out.
+    virtual void GetMeter(MeterLayout* out) = 0;
+    // 16. Sets the meter and rebuilds the playback plan.
+    virtual void SetMeter(const MeterLayout* in) = 0;
+    // 17. Fine tune in cents.
+    virtual float GetFineTune() = 0;
+    // 18. Sets the fine tune.
+    virtual void SetFineTune(float cents) = 0;
+    // 19. Transposition in semitones.
+    virtual float GetTranspose() = 0;
+    // 20. Sets the transposition.
+    virtual void SetTranspose(float semitones) = 0;
+    // 21. Tail extension, 0..1: the share of the silent gap after a slice that plays shorter than
+    // its slot by which its release is lengthened (default 0).
+    virtual float GetTailExtension() = 0;
+    // 22. Sets the tail extension.
+    virtual void SetTailExtension(float amount) = 0;
+    // 23. When true, a slice's back-and-forth tail loop starts where its sound ends; otherwise
+    // at the tail-loop position (default true).
+    virtual bool GetTailFromSoundEnd() = 0;
+    // 24. Sets the tail-from-sound-end flag.
+    virtual void SetTailFromSoundEnd(bool enabled) = 0;
+    // 25. Tail-loop position, 0..1: the tail loop starts at slice length x (1 - value) when
+    // tail-from-sound-end is off.
+    virtual float GetTailLoopPosition() = 0;
+    // 26. Sets the tail-loop position.
+    virtual void SetTailLoopPosition(float position) = 0;
+    // 27. Output gain of every slice in dB (default 0).
+    virtual float GetGain() = 0;
+    // 28. Sets the output gain.
+    virtual void SetGain(float db) = 0;
+    // 29. Copies the amplitude envelope out.
+    virtual void GetEnvelope(EnvelopeSettings* out) = 0;
+    // 30. Sets the amplitude envelope.
+    virtual void SetEnvelope(const EnvelopeSettings* in) = 0;
+    // 31. Number of slice points, disabled and deleted ones included.
+    virtual uint32_t GetSliceCount() = 0;
+    // 32. Fills GetSliceCount() records, in list order.
+    virtual void GetSlices(SliceInfo* out) = 0;
+    // 33. Fills one record; an index at or past the count leaves `out` untouched.
+    virtual void GetSlice(uint32_t index, SliceInfo* out) = 0;
+    // 34. Edits a point from position, tickPosition, strength, lockedOn and deleted of `in`; the
+    // point becomes a user point. False for an index at or past the count.
+    virtual bool SetSlice(uint32_t index, const SliceInfo* in) = 0;
+    // 35. The region a source position falls into: from the nearest active cut at or before it
+    // to the next one after it.
+    virtual void GetSliceRegion(uint32_t position, uint32_t* start, uint32_t* length) = 0;
+    // 36. Adds a user point at a source position and sorts the points by position. False when
+    // the position lies past the loop end.
+    virtual bool AddSlice(uint32_t position) = 0;
+    // 37. Switches a point off (a lockedOn point still cuts); it stays in the list. False for an
+    // index at or past the count.
+    virtual bool DisableSlice(uint32_t index) = 0;
+    // 38. 0: play the loop from its start, repeating. 1: stop. 2: play once the region that slice
+    // point `sliceIndex` lies in (false for an index at or past the count). Other commands:
+    // false. True otherwise, also when nothing could be started.
+    virtual bool Transport(uint32_t command, uint32_t sliceIndex) = 0;
+    // 39. The source position being played, in frames; 0 while stopped.
+    virtual uint32_t GetPlayPosition() = 0;
+    // 40. Length of one pass of the loop in output frames at the target tempo and output rate.
+    virtual uint32_t GetRenderedLength() = 0;
+    // 41. Maps a position in the loop rendered at `bpm` (0: the target tempo) back to a source
+    // position relative to the loop start.
+    virtual uint32_t OutputToSourcePosition(uint32_t position, float bpm) = 0;
+    // 42. Converts ticks to output frames at `bpm` (0: the target tempo); 0 for an empty loop.
+    virtual uint32_t TicksToSamples(float ticks, float bpm) = 0;
+    // 43. Fills frameCount frames of one output buffer per source channel: silence plus whatever
+    // is playing. Writes nothing before the first SetLoop.
+    virtual void Render(uint32_t frameCount, float** outputs) = 0;
+
+    virtual ~KelvoraEngine() {}
+};
+
+// The library's version: 1001.
+KELVORA_API uint32_t GetKelvoraVersion();
+
+} // namespace VoKelvora
+
+#endif
