@@ -55,9 +55,12 @@ public:
     void FindSliceAround(uint32_t frame, uint32_t limit, uint32_t& start, uint32_t& length) const;
 
 private:
+    uint32_t SourceRate() const; // 0 without a source
+    bool IsActive(const SlicePoint& point, bool includeConditional) const;
+    bool StrengthPasses(float strength) const;
     void Initialise();
     void DetectPoints();
-    void Rebuild(); // steps 2 to 7 of the rebuild chain
+    void Rebuild(); // stretch, output length, slices, placement, shaping and gates
     void UpdateStretch();
     void UpdateOutputLength();
     void BuildSlices();
