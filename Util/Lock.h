@@ -3,12 +3,12 @@
 #include "Util/SharedString.h"
 
 #include <memory>
-#include <mutex>
 
 namespace Util
 {
 
-// A recursive, process-local lock with a name for diagnostics.
+// A recursive, process-local lock with a name for diagnostics. A thread that owns it may acquire
+// it again and must release it as many times.
 class Lock
 {
 public:
@@ -18,7 +18,10 @@ public:
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
 
+    // Blocks until the calling thread owns the lock.
     void Acquire();
+    // Gives up one level of ownership. A call from a thread that does not own the lock is ignored
+    // rather than corrupting the lock of the thread that does.
     void Release();
     // Takes the lock when it is free or already owned by the caller; never waits.
     bool TryAcquire();
@@ -26,8 +29,10 @@ public:
     const SharedString& Name() const { return name; }
 
 private:
+    struct Section;
+
     SharedString name;
-    std::unique_ptr<std::recursive_mutex> section;
+    std::unique_ptr<Section> section;
 };
 
 } // namespace Util

@@ -1,5 +1,7 @@
 #include "Util/SharedString.h"
 
+#include <utility>
+
 namespace Util
 {
 
@@ -19,13 +21,24 @@ SharedString::SharedString(std::string_view view)
         text = std::make_shared<const std::string>(view);
 }
 
+SharedString::SharedString(std::string&& owned)
+{
+    if (!owned.empty())
+        text = std::make_shared<const std::string>(std::move(owned));
+}
+
 SharedString operator+(const SharedString& a, const SharedString& b)
 {
+    // Joining with an empty side needs no new text: the handles are immutable and can be shared.
+    if (a.Length() == 0)
+        return b;
+    if (b.Length() == 0)
+        return a;
     std::string joined;
     joined.reserve(a.Length() + b.Length());
     joined.append(a.View());
     joined.append(b.View());
-    return SharedString(std::string_view(joined));
+    return SharedString(std::move(joined));
 }
 
 } // namespace Util
