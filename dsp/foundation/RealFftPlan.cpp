@@ -1,0 +1,678 @@
+#include "dsp/foundation/RealFftPlan.h"
+
+#include "dsp/foundation/Primitives.h"
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <utility>
+
+namespace DSP
+{
+namespace
+{
+
+// e^(-2*pi*i*k/n) in double precision. Folding the angle into the first half of a quarter turn
+// keeps quarter and eighth turns exact and the error the same all round the circle.
+void UnitRoot(uint64_t k, uint64_t n, double& re, double& im)
+{
+    k %= n;
+    const uint64_t quarter = (4 * k) / n;
+    const uint64_t rest = 4 * k - quarter * n; // angle inside the quarter, in (pi/2)/n units
+    const double halfPi = std::numbers::pi / 2.0;
+    double c;
+    double s;
+    if (2 * rest <= n)
+    {
+        const double phi = halfPi * static_cast<double>(rest) / static_cast<double>(n);
+        c = std::cos(phi);
+        s = std::sin(phi);
+    }
+    else
+    {
+        const double phi = halfPi * static_cast<double>(n - rest) / static_cast<double>(n);
+        c = std::sin(phi);
+        s = std::cos(phi);
+    }
+    // e^(-i(quarter*pi/2 + phi)) = (-i)^quarter * (c - i*s)
+    switch (quarter)
+    {
+    case 0:
+        re = c;
+        im = -s;
+        break;
+    case 1:
+        re = -s;
+        im = -c;
+        break;
+    case 2:
+        re = -c;
+        im = s;
+        break;
+    default:
+        re = s;
+        im = c;
+        break;
+    }
+}
+
+// One radix-4 butterfly of the forward transform: a, b, c, d in; y0 and the untwiddled y1..y3 out.
+struct Radix4
+{
+    float y0r, y0i, y1r, y1i, y2r, y2i, y3r, y3i;
+
+    Radix4(float ar, float ai, float br, float bi, float cr, float ci, float dr, float di)
+    {
+        const float apcR = ar + cr, apcI = ai + ci;
+        const float amcR = ar - cr, amcI = ai - ci;
+        const float bpdR = br + dr, bpdI = bi + di;
+        const float bmdR = br - dr, bmdI = bi - di;
+        y0r = apcR + bpdR;
+        y0i = apcI + bpdI;
+        y1r = amcR + bmdI; // (a - c) - i(b - d)
+        y1i = amcI - bmdR;
+        y2r = apcR - bpdR;
+        y2i = apcI - bpdI;
+        y3r = amcR - bmdI; // (a - c) + i(b - d)
+        y3i = amcI + bmdR;
+    }
+};
+
+// A radix-4 pass over split re/im buffers of M points: sub-transforms of length span, stride of
+// them side by side. Output k of butterfly (p, q) is twiddled by e^(-2*pi*i*k*p/span).
+void Radix4Pass(size_t M, size_t span, size_t stride, const float* twiddles, const float* x,
+                float* y)
+{
+    const size_t m = span / 4;
+    const float* __restrict xr = x;
+    const float* __restrict xi = x + M;
+    float* __restrict yr = y;
+    float* __restrict yi = y + M;
+    const float* __restrict w1r = twiddles;
+    const float* __restrict w1i = twiddles + m;
+    const float* __restrict w2r = twiddles + 2 * m;
+    const float* __restrict w2i = twiddles + 3 * m;
+    const float* __restrict w3r = twiddles + 4 * m;
+    const float* __restrict w3i = twiddles + 5 * m;
+
+    if (stride == 1)
+    {
+        // First pass: the butterflies differ by their twiddles, so the loop runs along p.
+        for (size_t p = 0; p < m; ++p)
+        {
+            const Radix4 b(xr[p], xi[p], xr[p + m], xi[p + m], xr[p + 2 * m], xi[p + 2 * m],
+                           xr[p + 3 * m], xi[p + 3 * m]);
+            yr[4 * p] = b.y0r;
+            yi[4 * p] = b.y0i;
+            yr[4 * p + 1] = w1r[p] * b.y1r - w1i[p] * b.y1i;
+            yi[4 * p + 1] = w1r[p] * b.y1i + w1i[p] * b.y1r;
+            yr[4 * p + 2] = w2r[p] * b.y2r - w2i[p] * b.y2i;
+            yi[4 * p + 2] = w2r[p] * b.y2i + w2i[p] * b.y2r;
+            yr[4 * p + 3] = w3r[p] * b.y3r - w3i[p] * b.y3i;
+            yi[4 * p + 3] = w3r[p] * b.y3i + w3i[p] * b.y3r;
+        }
+        return;
+    }
+
+    // Later passes: stride (>= 4) butterflies share each twiddle and run along contiguous q.
+    for (size_t p = 0; p < m; ++p)
+    {
+        const float c1r = w1r[p], c1i = w1i[p], c2r = w2r[p], c2i = w2i[p];
+        const float c3r = w3r[p], c3i = w3i[p];
+        const size_t in = stride * p;
+        const size_t quarter = stride * m;
+        const size_t out = stride * 4 * p;
+        for (size_t q = 0; q < stride; ++q)
+        {
+            const Radix4 b(xr[in + q], xi[in + q], xr[in + quarter + q], xi[in + quarter + q],
+                           xr[in + 2 * quarter + q], xi[in + 2 * quarter + q],
+                           xr[in + 3 * quarter + q], xi[in + 3 * quarter + q]);
+            yr[out + q] = b.y0r;
+            yi[out + q] = b.y0i;
+            yr[out + stride + q] = c1r * b.y1r - c1i * b.y1i;
+            yi[out + stride + q] = c1r * b.y1i + c1i * b.y1r;
+            yr[out + 2 * stride + q] = c2r * b.y2r - c2i * b.y2i;
+            yi[out + 2 * stride + q] = c2r * b.y2i + c2i * b.y2r;
+            yr[out + 3 * stride + q] = c3r * b.y3r - c3i * b.y3i;
+            yi[out + 3 * stride + q] = c3r * b.y3i + c3i * b.y3r;
+        }
+    }
+}
+
+// The last radix-4 pass (span 4): all twiddles are 1.
+void Radix4LastPass(size_t M, size_t stride, const float* x, float* y)
+{
+    const float* __restrict xr = x;
+    const float* __restrict xi = x + M;
+    float* __restrict yr = y;
+    float* __restrict yi = y + M;
+    for (size_t q = 0; q < stride; ++q)
+    {
+        const Radix4 b(xr[q], xi[q], xr[stride + q], xi[stride + q], xr[2 * stride + q],
+                       xi[2 * stride + q], xr[3 * stride + q], xi[3 * stride + q]);
+        yr[q] = b.y0r;
+        yi[q] = b.y0i;
+        yr[stride + q] = b.y1r;
+        yi[stride + q] = b.y1i;
+        yr[2 * stride + q] = b.y2r;
+        yi[2 * stride + q] = b.y2i;
+        yr[3 * stride + q] = b.y3r;
+        yi[3 * stride + q] = b.y3i;
+    }
+}
+
+// The last pass of odd orders (span 2): sums and differences, no twiddles.
+void Radix2LastPass(size_t M, size_t stride, const float* x, float* y)
+{
+    const float* __restrict xr = x;
+    const float* __restrict xi = x + M;
+    float* __restrict yr = y;
+    float* __restrict yi = y + M;
+    for (size_t q = 0; q < stride; ++q)
+    {
+        const float ar = xr[q], ai = xi[q], br = xr[stride + q], bi = xi[stride + q];
+        yr[q] = ar + br;
+        yi[q] = ai + bi;
+        yr[stride + q] = ar - br;
+        yi[stride + q] = ai - bi;
+    }
+}
+
+// Turns the spectrum Z of the M complex points z_j = x_2j + i*x_2j+1 into the CCS spectrum X of
+// the N = 2M reals, scaled: with E = (Z_k + conj Z_M-k) / 2 and O = (Z_k - conj Z_M-k) / 2i,
+// X_k = E + W^k O and X_M-k = conj(E - W^k O), W = e^(-2*pi*i/N). Z is in split re/im buffers.
+void SplitForward(const float* zr, const float* zi, float* out, size_t M, const float* wr,
+                  const float* wi, float scale)
+{
+    const size_t half = M / 2;
+    const float z0r = zr[0], z0i = zi[0];
+    const float zhr = zr[half], zhi = zi[half];
+    for (size_t k = 1; k < half; ++k)
+    {
+        const float ar = zr[k], ai = zi[k];
+        const float br = zr[(M - k)], bi = -zi[(M - k)];
+        const float sr = ar + br, si = ai + bi;
+        const float dr = ar - br, di = ai - bi;
+        const float er = 0.5f * sr, ei = 0.5f * si;
+        const float tr = 0.5f * (wr[k] * di + wi[k] * dr);
+        const float ti = 0.5f * (wi[k] * di - wr[k] * dr);
+        out[2 * k] = (er + tr) * scale;
+        out[2 * k + 1] = (ei + ti) * scale;
+        out[2 * (M - k)] = (er - tr) * scale;
+        out[2 * (M - k) + 1] = (ti - ei) * scale;
+    }
+    // W^(N/4) = -i makes X_M/2 = conj Z_M/2.
+    out[M] = zhr * scale;
+    out[M + 1] = -zhi * scale;
+    out[0] = (z0r + z0i) * scale;
+    out[1] = 0.0f;
+    out[2 * M] = (z0r - z0i) * scale;
+    out[2 * M + 1] = 0.0f;
+}
+
+// The reverse of SplitForward, unscaled: builds Z' = 2Z from a CCS spectrum, so that the
+// unnormalised inverse transform of Z' is N times the signal. Z'_k = S + T, Z'_M-k = conj(S - T)
+// with S = X_k + conj X_M-k and T = i * conj(W^k) * (X_k - conj X_M-k). It stores conj Z', which
+// lets the forward passes compute the inverse transform. Im X0 and Im X_M are never read.
+void SplitInverse(const float* in, float* zr, float* zi, size_t M, const float* wr, const float* wi)
+{
+    const size_t half = M / 2;
+    const float x0 = in[0], xm = in[2 * M];
+    const float xhr = in[M], xhi = in[M + 1];
+    for (size_t k = 1; k < half; ++k)
+    {
+        const float ar = in[2 * k], ai = in[2 * k + 1];
+        const float br = in[2 * (M - k)], bi = -in[2 * (M - k) + 1];
+        const float sr = ar + br, si = ai + bi;
+        const float dr = ar - br, di = ai - bi;
+        const float tr = wi[k] * dr - wr[k] * di;
+        const float ti = wr[k] * dr + wi[k] * di;
+        zr[k] = sr + tr;
+        zi[k] = -(si + ti);
+        zr[(M - k)] = sr - tr;
+        zi[(M - k)] = si - ti;
+    }
+    zr[half] = 2.0f * xhr;
+    zi[half] = 2.0f * xhi;
+    zr[0] = x0 + xm;
+    zi[0] = xm - x0;
+}
+
+constexpr float kHalfSqrt2 = 0.707106781186547524f;
+
+} // namespace
+
+RealFftPlan::~RealFftPlan()
+{
+    Primitives::AlignedFree(twiddles_);
+    Primitives::AlignedFree(fineRoots_);
+    Primitives::AlignedFree(coarseRoots_);
+}
+
+bool RealFftPlan::Build(int32_t order, int32_t scaling, int32_t hint)
+{
+    order_ = order;
+    length_ = uint32_t{1} << order;
+    const double n = static_cast<double>(length_);
+    switch (scaling)
+    {
+    case Primitives::FftDivideForwardByN:
+        forwardScale_ = static_cast<float>(1.0 / n);
+        break;
+    case Primitives::FftDivideInverseByN:
+        inverseScale_ = static_cast<float>(1.0 / n);
+        break;
+    case Primitives::FftDivideBySqrtN:
+        forwardScale_ = inverseScale_ = static_cast<float>(1.0 / std::sqrt(n));
+        break;
+    default:
+        break;
+    }
+    if (order < 4)
+    {
+        method_ = Method::Direct;
+        return true;
+    }
+    if (hint == Primitives::FftHintCompact || order > LargestAutosortOrder)
+        return BuildInPlace();
+    return BuildAutosort();
+}
+
+bool RealFftPlan::BuildAutosort()
+{
+    method_ = Method::Autosort;
+    const size_t M = length_ / 2;
+    size_t floats = 0;
+    size_t span = M;
+    size_t stride = 1;
+    for (; span >= 4; span /= 4, stride *= 4)
+    {
+        passes_[passCount_++] =
+            Pass{static_cast<uint32_t>(span), static_cast<uint32_t>(stride), floats};
+        if (span > 4)
+            floats += 6 * (span / 4);
+    }
+    if (span == 2)
+        passes_[passCount_++] = Pass{2, static_cast<uint32_t>(stride), 0};
+    splitOffset_ = floats;
+    floats += M;
+
+    twiddles_ = static_cast<float*>(Primitives::AlignedAllocate(floats, sizeof(float)));
+    if (!twiddles_)
+        return false;
+
+    for (uint32_t i = 0; i < passCount_; ++i)
+    {
+        const Pass& pass = passes_[i];
+        if (pass.span <= 4)
+            continue;
+        const size_t m = pass.span / 4;
+        float* t = twiddles_ + pass.twiddleOffset;
+        for (size_t p = 0; p < m; ++p)
+            for (size_t k = 1; k <= 3; ++k)
+            {
+                double re, im;
+                UnitRoot(k * p, pass.span, re, im);
+                t[(2 * k - 2) * m + p] = static_cast<float>(re);
+                t[(2 * k - 1) * m + p] = static_cast<float>(im);
+            }
+    }
+    float* splitRe = twiddles_ + splitOffset_;
+    float* splitIm = splitRe + M / 2;
+    for (size_t k = 0; k < M / 2; ++k)
+    {
+        double re, im;
+        UnitRoot(k, length_, re, im);
+        splitRe[k] = static_cast<float>(re);
+        splitIm[k] = static_cast<float>(im);
+    }
+    // Two split buffers of N floats each; the passes never touch the caller's arrays, so source
+    // and destination may be the same memory.
+    workBytes_ = size_t{8} * length_;
+    return true;
+}
+
+bool RealFftPlan::BuildInPlace()
+{
+    method_ = Method::InPlace;
+    // Root indices run below N/2, i.e. order - 1 bits, split between the two tables.
+    const uint32_t bits = static_cast<uint32_t>(order_ - 1);
+    fineBits_ = (bits + 1) / 2;
+    const size_t fineCount = size_t{1} << fineBits_;
+    const size_t coarseCount = size_t{1} << (bits - fineBits_);
+    fineRoots_ = static_cast<double*>(Primitives::AlignedAllocate(2 * fineCount, sizeof(double)));
+    coarseRoots_ =
+        static_cast<double*>(Primitives::AlignedAllocate(2 * coarseCount, sizeof(double)));
+    if (!fineRoots_ || !coarseRoots_)
+        return false;
+    for (size_t i = 0; i < fineCount; ++i)
+        UnitRoot(i, length_, fineRoots_[2 * i], fineRoots_[2 * i + 1]);
+    for (size_t i = 0; i < coarseCount; ++i)
+        UnitRoot(i << fineBits_, length_, coarseRoots_[2 * i], coarseRoots_[2 * i + 1]);
+    workBytes_ = 0;
+    return true;
+}
+
+void RealFftPlan::Forward(const float* source, float* destination, float* work) const
+{
+    switch (method_)
+    {
+    case Method::Direct:
+        ForwardDirect(source, destination);
+        break;
+    case Method::Autosort:
+        ForwardAutosort(source, destination, work);
+        break;
+    case Method::InPlace:
+        ForwardInPlace(source, destination);
+        break;
+    }
+}
+
+void RealFftPlan::Inverse(const float* source, float* destination, float* work) const
+{
+    switch (method_)
+    {
+    case Method::Direct:
+        InverseDirect(source, destination);
+        break;
+    case Method::Autosort:
+        InverseAutosort(source, destination, work);
+        break;
+    case Method::InPlace:
+        InverseInPlace(source, destination);
+        break;
+    }
+}
+
+// Every kernel reads all of its input before writing, so source and destination may coincide.
+void RealFftPlan::ForwardDirect(const float* x, float* y) const
+{
+    const float s = forwardScale_;
+    switch (order_)
+    {
+    case 0:
+        // The single bin of a one-point transform: X0 = x0. Entries 1 and N + 1 are the
+        // imaginary slots that CCS always zeroes.
+        y[0] = x[0] * s;
+        y[1] = 0.0f;
+        y[2] = 0.0f;
+        break;
+    case 1:
+    {
+        const float x0 = x[0], x1 = x[1];
+        y[0] = (x0 + x1) * s;
+        y[1] = 0.0f;
+        y[2] = (x0 - x1) * s;
+        y[3] = 0.0f;
+        break;
+    }
+    case 2:
+    {
+        const float a0 = x[0] + x[2], a1 = x[0] - x[2];
+        const float b0 = x[1] + x[3], b1 = x[1] - x[3];
+        y[0] = (a0 + b0) * s;
+        y[1] = 0.0f;
+        y[2] = a1 * s;
+        y[3] = -b1 * s;
+        y[4] = (a0 - b0) * s;
+        y[5] = 0.0f;
+        break;
+    }
+    default:
+    {
+        // Two four-point transforms of the even and odd samples, joined with W8 = (1 - i)/sqrt2.
+        const float a0 = x[0] + x[4], a1 = x[0] - x[4];
+        const float b0 = x[2] + x[6], b1 = x[2] - x[6];
+        const float c0 = x[1] + x[5], c1 = x[1] - x[5];
+        const float d0 = x[3] + x[7], d1 = x[3] - x[7];
+        const float e0 = a0 + b0, e2 = a0 - b0;
+        const float o0 = c0 + d0, o2 = c0 - d0;
+        const float u = kHalfSqrt2 * (c1 - d1);
+        const float v = kHalfSqrt2 * (c1 + d1);
+        y[0] = (e0 + o0) * s;
+        y[1] = 0.0f;
+        y[2] = (a1 + u) * s;
+        y[3] = (-b1 - v) * s;
+        y[4] = e2 * s;
+        y[5] = -o2 * s;
+        y[6] = (a1 - u) * s;
+        y[7] = (b1 - v) * s;
+        y[8] = (e0 - o0) * s;
+        y[9] = 0.0f;
+        break;
+    }
+    }
+}
+
+void RealFftPlan::InverseDirect(const float* X, float* x) const
+{
+    const float s = inverseScale_;
+    switch (order_)
+    {
+    case 0:
+        x[0] = X[0] * s;
+        break;
+    case 1:
+    {
+        const float X0 = X[0], X1 = X[2];
+        x[0] = (X0 + X1) * s;
+        x[1] = (X0 - X1) * s;
+        break;
+    }
+    case 2:
+    {
+        const float p = X[0] + X[4], q = X[0] - X[4];
+        const float r = 2.0f * X[2], i = 2.0f * X[3];
+        x[0] = (p + r) * s;
+        x[1] = (q - i) * s;
+        x[2] = (p - r) * s;
+        x[3] = (q + i) * s;
+        break;
+    }
+    default:
+    {
+        // Even samples from P_k = X_k + X_k+4, odd ones from Q_k = (X_k - X_k+4) * W8^-k; both
+        // are spectra of real four-point signals.
+        const float X0 = X[0], X4 = X[8];
+        const float X1r = X[2], X1i = X[3], X2r = X[4], X2i = X[5], X3r = X[6], X3i = X[7];
+        const float p0 = X0 + X4, q0 = X0 - X4;
+        const float p1r = X1r + X3r, p1i = X1i - X3i;
+        const float p2 = 2.0f * X2r, q2 = -2.0f * X2i;
+        const float dr = X1r - X3r, di = X1i + X3i;
+        const float q1r = kHalfSqrt2 * (dr - di), q1i = kHalfSqrt2 * (dr + di);
+        x[0] = (p0 + p2 + 2.0f * p1r) * s;
+        x[2] = (p0 - p2 - 2.0f * p1i) * s;
+        x[4] = (p0 + p2 - 2.0f * p1r) * s;
+        x[6] = (p0 - p2 + 2.0f * p1i) * s;
+        x[1] = (q0 + q2 + 2.0f * q1r) * s;
+        x[3] = (q0 - q2 - 2.0f * q1i) * s;
+        x[5] = (q0 + q2 - 2.0f * q1r) * s;
+        x[7] = (q0 - q2 + 2.0f * q1i) * s;
+        break;
+    }
+    }
+}
+
+const float* RealFftPlan::RunPasses(float* a, float* b) const
+{
+    const size_t M = length_ / 2;
+    const float* current = a;
+    float* next = b;
+    for (uint32_t i = 0; i < passCount_; ++i)
+    {
+        const Pass& pass = passes_[i];
+        if (pass.span == 2)
+            Radix2LastPass(M, pass.stride, current, next);
+        else if (pass.span == 4)
+            Radix4LastPass(M, pass.stride, current, next);
+        else
+            Radix4Pass(M, pass.span, pass.stride, twiddles_ + pass.twiddleOffset, current, next);
+        float* written = next;
+        next = const_cast<float*>(current);
+        current = written;
+    }
+    return current;
+}
+
+void RealFftPlan::ForwardAutosort(const float* source, float* destination, float* work) const
+{
+    const size_t M = length_ / 2;
+    float* a = work;
+    float* b = work + length_;
+    {
+        const float* __restrict x = source;
+        float* __restrict re = a;
+        float* __restrict im = a + M;
+        for (size_t j = 0; j < M; ++j)
+        {
+            re[j] = x[2 * j];
+            im[j] = x[2 * j + 1];
+        }
+    }
+    const float* z = RunPasses(a, b);
+    const float* splitRe = twiddles_ + splitOffset_;
+    SplitForward(z, z + M, destination, M, splitRe, splitRe + M / 2, forwardScale_);
+}
+
+void RealFftPlan::InverseAutosort(const float* source, float* destination, float* work) const
+{
+    const size_t M = length_ / 2;
+    float* a = work;
+    float* b = work + length_;
+    const float* splitRe = twiddles_ + splitOffset_;
+    SplitInverse(source, a, a + M, M, splitRe, splitRe + M / 2);
+    const float* z = RunPasses(a, b);
+    // The passes computed the forward transform of conj Z', so the signal is its conjugate.
+    const float* __restrict re = z;
+    const float* __restrict im = z + M;
+    float* __restrict x = destination;
+    const float s = inverseScale_;
+    for (size_t j = 0; j < M; ++j)
+    {
+        x[2 * j] = re[j] * s;
+        x[2 * j + 1] = -im[j] * s;
+    }
+}
+
+void RealFftPlan::Root(size_t e, float& re, float& im) const
+{
+    const size_t fineMask = (size_t{1} << fineBits_) - 1;
+    const double* c = coarseRoots_ + 2 * (e >> fineBits_);
+    const double* f = fineRoots_ + 2 * (e & fineMask);
+    re = static_cast<float>(c[0] * f[0] - c[1] * f[1]);
+    im = static_cast<float>(c[0] * f[1] + c[1] * f[0]);
+}
+
+void RealFftPlan::TransformInPlace(float* data) const
+{
+    const size_t M = length_ / 2;
+    // Bit-reversal permutation of the M complex points.
+    for (size_t i = 0, j = 0; i < M; ++i)
+    {
+        if (i < j)
+        {
+            std::swap(data[2 * i], data[2 * j]);
+            std::swap(data[2 * i + 1], data[2 * j + 1]);
+        }
+        size_t bit = M >> 1;
+        while (bit != 0 && (j & bit) != 0)
+        {
+            j ^= bit;
+            bit >>= 1;
+        }
+        j |= bit;
+    }
+    // Radix-2 decimation in time; the root for butterfly j of a span of 2h points is
+    // e^(-2*pi*i*j/(2h)) = e^(-2*pi*i*(j*N/(2h))/N).
+    for (size_t h = 1; h < M; h *= 2)
+    {
+        const size_t rootStep = length_ / (2 * h);
+        for (size_t block = 0; block < M; block += 2 * h)
+            for (size_t j = 0; j < h; ++j)
+            {
+                float wr, wi;
+                Root(j * rootStep, wr, wi);
+                float* u = data + 2 * (block + j);
+                float* v = u + 2 * h;
+                const float tr = wr * v[0] - wi * v[1];
+                const float ti = wr * v[1] + wi * v[0];
+                v[0] = u[0] - tr;
+                v[1] = u[1] - ti;
+                u[0] += tr;
+                u[1] += ti;
+            }
+    }
+}
+
+void RealFftPlan::ForwardInPlace(const float* source, float* destination) const
+{
+    const size_t M = length_ / 2;
+    if (source != destination)
+        std::memmove(destination, source, sizeof(float) * length_);
+    TransformInPlace(destination);
+
+    // The split, as in SplitForward, reading its twiddles from the root tables.
+    const float s = forwardScale_;
+    const float z0r = destination[0], z0i = destination[1];
+    for (size_t k = 1; k < M / 2; ++k)
+    {
+        float wr, wi;
+        Root(k, wr, wi);
+        float* lo = destination + 2 * k;
+        float* hi = destination + 2 * (M - k);
+        const float ar = lo[0], ai = lo[1], br = hi[0], bi = -hi[1];
+        const float sr = ar + br, si = ai + bi;
+        const float dr = ar - br, di = ai - bi;
+        const float er = 0.5f * sr, ei = 0.5f * si;
+        const float tr = 0.5f * (wr * di + wi * dr);
+        const float ti = 0.5f * (wi * di - wr * dr);
+        lo[0] = (er + tr) * s;
+        lo[1] = (ei + ti) * s;
+        hi[0] = (er - tr) * s;
+        hi[1] = (ti - ei) * s;
+    }
+    destination[M] *= s;
+    destination[M + 1] *= -s;
+    destination[0] = (z0r + z0i) * s;
+    destination[1] = 0.0f;
+    destination[2 * M] = (z0r - z0i) * s;
+    destination[2 * M + 1] = 0.0f;
+}
+
+void RealFftPlan::InverseInPlace(const float* source, float* destination) const
+{
+    const size_t M = length_ / 2;
+    const float x0 = source[0], xm = source[2 * M];
+    const float xhr = source[M], xhi = source[M + 1];
+    for (size_t k = 1; k < M / 2; ++k)
+    {
+        float wr, wi;
+        Root(k, wr, wi);
+        const float* lo = source + 2 * k;
+        const float* hi = source + 2 * (M - k);
+        const float ar = lo[0], ai = lo[1], br = hi[0], bi = -hi[1];
+        const float sr = ar + br, si = ai + bi;
+        const float dr = ar - br, di = ai - bi;
+        const float tr = wi * dr - wr * di;
+        const float ti = wr * dr + wi * di;
+        destination[2 * k] = sr + tr;
+        destination[2 * k + 1] = -(si + ti);
+        destination[2 * (M - k)] = sr - tr;
+        destination[2 * (M - k) + 1] = si - ti;
+    }
+    destination[M] = 2.0f * xhr;
+    destination[M + 1] = 2.0f * xhi;
+    destination[0] = x0 + xm;
+    destination[1] = xm - x0;
+
+    TransformInPlace(destination);
+    const float s = inverseScale_;
+    for (size_t j = 0; j < M; ++j)
+    {
+        destination[2 * j] *= s;
+        destination[2 * j + 1] *= -s;
+    }
+}
+
+} // namespace DSP
