@@ -27,11 +27,17 @@ public:
     bool IsActive() const;
     void Start(const RenderSlice& slice);
     void UpdateRate();
+    // Adds the voice into frames offset..offset+frames-1 of every output channel; when a sink is
+    // given it receives the source frame being played.
     void Render(uint32_t frames, float** output, uint32_t offset, uint32_t* positionSink);
 
     std::optional<uint32_t> GetSliceStart() const { return sliceStart; }
+    std::optional<uint32_t> GetSliceLength() const { return sliceLength; }
     std::optional<float> GetGain() const { return gain; }
     double GetRate() const { return player.GetRate(); }
+    const SlicePlayer& GetPlayer() const { return player; }
+    const StageEnvelope& GetGate() const { return gate; }
+    const StageEnvelope& GetAmp() const { return amp; }
 
 private:
     Loop* loop;

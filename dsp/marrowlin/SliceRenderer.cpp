@@ -1,0 +1,137 @@
+#include "dsp/marrowlin/SliceRenderer.h"
+
+#include "dsp/foundation/VectorOps.h"
+#include "dsp/marrowlin/Loop.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace DSP::Marrowlin
+{
+
+namespace
+{
+
+// Blocks are worked through in pieces of at most this many frames, which bounds the scratch
+// memory whatever block size the host asks for; every stage carries its state across pieces,
+// so the result is the same as for one piece.
+constexpr uint32_t MaxPieceFrames = 4096;
+// Upper bound of the scratch, in samples, for sources with very many channels.
+constexpr uint64_t MaxScratchSamples = uint64_t{1} << 26;
+
+// ln(10) / 20: a gain in decibels times this is the natural logarithm of the linear gain.
+constexpr double NepersPerDecibel = 0.115129254758358;
+
+float GainFromDecibels(float db)
+{
+    const float exponent = static_cast<float>(db * NepersPerDecibel);
+    return static_cast<float>(std::exp(static_cast<double>(exponent)));
+}
+
+} // namespace
+
+SliceRenderer::SliceRenderer(Loop* loopIn) : loop(loopIn) {}
+
+void SliceRenderer::SetSource(SourceAudio* sourceIn)
+{
+    source = nullptr;
+    Reset();
+    source = sourceIn;
+    player.SetSource(sourceIn);
+    if (source)
+        channelPointers.assign(source->channelCount, nullptr);
+}
+
+void SliceRenderer::Reset()
+{
+    sliceStart.reset();
+    sliceLength.reset();
+    gain.reset();
+}
+
+bool SliceRenderer::IsActive() const
+{
+    return source != nullptr && sliceStart.has_value() && gate.IsRunning();
+}
+
+void SliceRenderer::Start(const RenderSlice& slice)
+{
+    Reset();
+    if (source == nullptr || source->channels == nullptr)
+        return;
+    const uint64_t end = uint64_t{slice.sourceStart} + slice.sourceLength;
+    if (slice.sourceStart >= source->frameCount || slice.sourceLength == 0 ||
+        end > source->frameCount)
+        return;
+
+    sliceStart = slice.sourceStart;
+    sliceLength = slice.sourceLength;
+    player.Setup(slice.sourceStart, slice.sourceLength, slice.tailLoopStart, slice.tailCrossfade,
+                 slice.initialRate);
+    gate.Configure(slice.gateAttack, slice.gateHold, slice.gateRelease, false, 0.0f, true);
+    gate.Start();
+    amp.Configure(slice.ampAttack, slice.ampHold, slice.ampDecay, true, slice.ampSustain, false);
+    amp.Start();
+    gain = GainFromDecibels(loop ? loop->GetShapingSettings().gainDb : 0.0f);
+}
+
+void SliceRenderer::UpdateRate()
+{
+    // The rate is a ratio of the Loop's sample rates; without a source there is none to take.
+    if (loop == nullptr || loop->GetSource() == nullptr)
+        return;
+    const float outRate = loop->EffectiveSampleRate();
+    const float srcRate = static_cast<float>(loop->GetSource()->sampleRate);
+    const ShapingSettings& shaping = loop->GetShapingSettings();
+    const float transposition = static_cast<float>(shaping.cents / 100.0 + shaping.semitones);
+    // A non-positive output rate gives rate 0, which holds the player still.
+    const double ratio =
+        outRate > 0.0f ? static_cast<double>(srcRate) / static_cast<double>(outRate) : 0.0;
+    player.SetRate(ratio * std::pow(2.0, transposition / 12.0));
+}
+
+void SliceRenderer::Render(uint32_t frames, float** output, uint32_t offset, uint32_t* positionSink)
+{
+    if (!IsActive())
+        return;
+    const uint32_t channelCount = source->channelCount;
+    if (channelCount == 0)
+        return;
+    if (channelPointers.size() < channelCount)
+        channelPointers.resize(channelCount, nullptr);
+    const uint32_t pieceLimit = static_cast<uint32_t>(
+        std::clamp<uint64_t>(MaxScratchSamples / channelCount, 1, MaxPieceFrames));
+
+    uint32_t done = 0;
+    while (done < frames)
+    {
+        const uint32_t n = std::min(frames - done, pieceLimit);
+        const size_t needed = size_t{channelCount} * n;
+        // Grows only for a block larger than any before; steady-state rendering never allocates.
+        if (scratch.size() < needed)
+            scratch.resize(needed);
+        float* base = scratch.data();
+        for (uint32_t k = 0; k < channelCount; ++k)
+            channelPointers[k] = base + size_t{k} * n;
+        float** channels = channelPointers.data();
+
+        // Once the gate has closed the voice is silent; the player still runs so that the
+        // position it reports is the one at the end of the block.
+        const bool audible = gate.IsRunning();
+        player.Render(n, channels, positionSink);
+        if (audible)
+        {
+            gate.Apply(channels, channelCount, n);
+            amp.Apply(channels, channelCount, n);
+            for (uint32_t k = 0; k < channelCount; ++k)
+            {
+                VectorOps::ScaleFloatsInPlace(n, channels[k], *gain);
+                if (output && output[k])
+                    VectorOps::AddFloatsInPlace(n, channels[k], output[k] + offset + done);
+            }
+        }
+        done += n;
+    }
+}
+
+} // namespace DSP::Marrowlin
