@@ -304,7 +304,6 @@ TEST(EngineApi, SettersSurviveHostileValues)
         engine->SetGain(value);
         EnvelopeSettings envelope{value, value, value, value};
         engine->SetEnvelope(&envelope);
-        engine->SetDetectionWindow(value);
         engine->TicksToSamples(value, value);
         engine->OutputToSourcePosition(1000, value);
         engine->Transport(0, 0);
@@ -319,4 +318,15 @@ TEST(EngineApi, SettersSurviveHostileValues)
     engine->Transport(0, 0);
     engine->Render(512, outputs);
     EXPECT_EQ(engine->GetSliceCount(), 3u);
+
+    // A new detection window analyses the (silent) loop afresh: the host's points are replaced
+    // by what the detector finds, which in silence is nothing.
+    for (float value : {nan, inf, -inf, -1.0f, 0.0f, 1e30f, 20.0f})
+    {
+        engine->SetDetectionWindow(value);
+        engine->Transport(0, 0);
+        engine->Render(512, outputs);
+    }
+    EXPECT_EQ(engine->GetSliceCount(), 0u);
+    EXPECT_EQ(engine->GetDetectionWindow(), 20.0f);
 }
