@@ -1,13 +1,325 @@
 #include "dsp/analysis/TransientDetector.h"
 
+#include "dsp/analysis/FeatureTracks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace DSP
 {
 
-// Placeholder until the detector lands: finds no transients.
-void DetectTransients(uint32_t, uint32_t, uint32_t, const float* const*,
-                      std::vector<DetectedTransient>& out, float)
+namespace
+{
+
+constexpr int32_t LargestBaseFrame = 1 << 25;
+
+// Decimal constants of the detector, as the single-precision values it was tuned with.
+constexpr double FourMs = static_cast<double>(0.004f);
+constexpr double PeakFloor = static_cast<double>(0.55f);
+constexpr double EarlyBias = static_cast<double>(0.005f);
+constexpr double RiseRatio = static_cast<double>(1.6f);
+constexpr double RiseLow = static_cast<double>(0.1f);
+constexpr double RiseHigh = static_cast<double>(0.9f);
+constexpr float SmallestPeak = 1e-6f;
+constexpr float SmallestStrength = 1e-4f;
+constexpr float FloorScale = 1000000.0f;
+
+// The fine grid is four times the coarse one.
+constexpr int64_t FinePerCoarse = 4;
+// The fine peak is looked for within 32 fine frames either side of the coarse frame.
+constexpr int64_t PeakReach = 32;
+
+constexpr double NotANumber = std::numeric_limits<double>::quiet_NaN();
+
+} // namespace
+
+void DetectTransients(uint32_t sampleRate, uint32_t channelCount, uint32_t length,
+                      const float* const* channels, std::vector<DetectedTransient>& out,
+                      float detectionWindowMs)
 {
     out.clear();
+    TransientDetector detector;
+    const float rate = static_cast<float>(sampleRate);
+    detector.ComputeFeatures(channels, channelCount, length, rate);
+
+    // Four widths of the suppression window, 0.5 to 1.25 times the set one; a narrow window
+    // lets close onsets through, a wide one keeps only the dominant ones. Each pass scores in
+    // its own quarter, so an onset that survives a wider window outranks one that does not.
+    std::vector<TransientCandidate> best(detector.fluxFine.size());
+    for (int pass = 0; pass < 4; ++pass)
+    {
+        const float windowSeconds =
+            static_cast<float>(detectionWindowMs / 1000.0 * (pass / 4.0 + 0.5));
+        detector.PickPeaks(channels, channelCount, length, rate, FloorScale, windowSeconds);
+        TransientDetector::ScorePass(detector.candidates, pass, best);
+    }
+    TransientDetector::EmitTransients(best, detector.hopFine, length, out);
+}
+
+int32_t TransientDetector::BaseFrameSize(float sampleRate)
+{
+    const double fourMs = static_cast<double>(sampleRate) * FourMs;
+    int32_t n = 16;
+    while (n < fourMs && n < LargestBaseFrame)
+        n *= 2;
+    return n;
+}
+
+void TransientDetector::ComputeFeatures(const float* const* channels, uint32_t channelCount,
+                                        uint32_t length, float sampleRate)
+{
+    const int32_t n = BaseFrameSize(sampleRate);
+    hopCoarse = n / 4;
+    hopFine = hopCoarse / 4;
+    SpectralFluxTrack(channels, channelCount, length, sampleRate, 0, n, hopCoarse, fluxCoarse);
+    SpectralFluxTrack(channels, channelCount, length, sampleRate, 0, n / 4, hopFine, fluxFine);
+    EnergyTrack(channels, channelCount, length, sampleRate, 0, n / 4 / 2, hopFine, energyFine);
+}
+
+int64_t TransientDetector::SuppressionRadius(float windowSeconds, float sampleRate,
+                                             int32_t hopCoarse, size_t coarseFrames)
+{
+    if (hopCoarse <= 0)
+        return 0;
+    const double radius =
+        std::floor(static_cast<double>(windowSeconds) * sampleRate / hopCoarse + 0.5);
+    if (!(radius > 0.0))
+        return 0;
+    const double widest = 2.0 * static_cast<double>(coarseFrames);
+    return static_cast<int64_t>(std::min(radius, widest));
+}
+
+void TransientDetector::Suppress(std::vector<float>& values, int64_t radius, bool backward)
+{
+    const int64_t count = static_cast<int64_t>(values.size());
+    const int64_t half = radius / 2;
+    for (int64_t step = 0; step < count; ++step)
+    {
+        const int64_t i = backward ? count - 1 - step : step;
+        const float level = values[i];
+        // Zeroing a zero changes nothing; skipping it saves the scan through quiet stretches.
+        if (level == 0.0f)
+            continue;
+        const int64_t first = std::max<int64_t>(0, i - radius);
+        const int64_t last = std::min(i + radius, count - 1);
+        for (int64_t j = first; j <= last; ++j)
+        {
+            // Within half the radius any stronger frame suppresses; further out it must be
+            // stronger by a factor growing to 2.5 at the radius.
+            const int64_t d = j > i ? j - i : i - j;
+            const double weight =
+                d <= half ? 1.0 : 1.0 + 3.0 * static_cast<double>(d - half) / radius;
+            if (values[j] > weight * level)
+            {
+                values[i] = 0.0f;
+                break;
+            }
+        }
+    }
+}
+
+void TransientDetector::PickPeaks(const float* const* channels, uint32_t channelCount,
+                                  uint32_t length, float sampleRate, float floorScale,
+                                  float windowSeconds)
+{
+    const int64_t radius =
+        SuppressionRadius(windowSeconds, sampleRate, hopCoarse, fluxCoarse.size());
+    std::vector<float> forward(fluxCoarse);
+    std::vector<float> backward(fluxCoarse);
+    Suppress(forward, radius, false);
+    Suppress(backward, radius, true);
+    // A frame survives if it survived either direction.
+    for (size_t i = 0; i < forward.size(); ++i)
+        forward[i] = std::max(forward[i], backward[i]);
+
+    const float floor = static_cast<float>(PeakFloor / floorScale);
+    candidates.assign(fluxFine.size(), TransientCandidate{});
+    for (size_t i = 0; i < forward.size(); ++i)
+    {
+        const float strength = forward[i];
+        if (strength > floor)
+            PlacePeak(channels, channelCount, length, static_cast<int64_t>(i), strength);
+    }
+}
+
+void TransientDetector::PlacePeak(const float* const* channels, uint32_t channelCount,
+                                  uint32_t length, int64_t coarseFrame, float strength)
+{
+    const int64_t fineCount = static_cast<int64_t>(fluxFine.size());
+    if (fineCount == 0)
+        return;
+
+    // The strongest fine flux near the coarse frame, earlier frames favoured: an onset is better
+    // cut a little early than into its attack.
+    const int64_t p = FinePerCoarse * coarseFrame;
+    int64_t k = std::min(p, fineCount - 1);
+    double bestScore = -1000000.0;
+    const int64_t searchEnd = std::min(p + PeakReach, fineCount);
+    for (int64_t j = std::max<int64_t>(0, p - PeakReach); j < searchEnd; ++j)
+    {
+        const double score = (static_cast<double>(p - j) * EarlyBias + 1.0) * fluxFine[j];
+        if (score > bestScore)
+        {
+            bestScore = score;
+            k = j;
+        }
+    }
+
+    // Frames outside the energy track read as NaN, which fails every comparison below.
+    const int64_t energyCount = static_cast<int64_t>(energyFine.size());
+    auto energy = [&](int64_t j)
+    { return j >= 0 && j < energyCount ? static_cast<double>(energyFine[j]) : NotANumber; };
+    // An empty span has no mean: NaN, so that no refinement follows from it.
+    auto mean = [&](int64_t first, int64_t last)
+    {
+        if (last < first)
+            return NotANumber;
+        double sum = 0.0;
+        for (int64_t j = first; j <= last; ++j)
+            sum += energy(j);
+        return sum / static_cast<double>(last - first + 1);
+    };
+    const double before = mean(std::max<int64_t>(0, k - 80), std::max<int64_t>(0, k - 64));
+    const double after = mean(std::min(energyCount, k + 16), std::min(energyCount - 1, k + 32));
+
+    uint32_t offset = 0;
+    if (after > RiseRatio * before)
+    {
+        // Back to the last frame still near the earlier level: the rise starts after it.
+        const double nearBefore = RiseLow * after + RiseHigh * before;
+        for (int64_t j = k, lowest = std::max<int64_t>(0, k - 64); j >= lowest; --j)
+        {
+            if (energy(j) < nearBefore)
+            {
+                k = j + 1;
+                break;
+            }
+        }
+        // A frame already above the later level shortly before means the sound started
+        // earlier; then go back to where it crossed half way.
+        int64_t onset = k;
+        for (int64_t j = std::max<int64_t>(0, k - 32); j < k; ++j)
+        {
+            if (energy(j) > after)
+            {
+                onset = j;
+                break;
+            }
+        }
+        if (onset < k)
+        {
+            const double halfway = 0.5 * after + 0.5 * before;
+            for (int64_t j = onset, lowest = std::max<int64_t>(0, k - 64); j >= lowest; --j)
+            {
+                if (energy(j) < halfway)
+                {
+                    k = j;
+                    break;
+                }
+            }
+        }
+        const int32_t step =
+            FindStep(channels, channelCount, length, static_cast<int64_t>(hopFine) * k - 8);
+        // Stored modulo 2^32: with hops below 12 this can be a small negative number.
+        offset = static_cast<uint32_t>(step) + static_cast<uint32_t>(hopFine) - 12u;
+    }
+
+    const int64_t slot = std::max<int64_t>(0, k - 1);
+    if (slot < static_cast<int64_t>(candidates.size()) && candidates[slot].strength < strength)
+        candidates[slot] = TransientCandidate{strength, offset};
+}
+
+int32_t TransientDetector::FindStep(const float* const* channels, uint32_t channelCount,
+                                    uint32_t length, int64_t start)
+{
+    constexpr int32_t Span = 32;
+    float level[Span + 8];
+    for (int32_t e = 0; e < Span + 8; ++e)
+    {
+        const int64_t index = start + e;
+        double sum = 0.0;
+        if (channels != nullptr && index >= 0 && index < static_cast<int64_t>(length))
+        {
+            for (uint32_t c = 0; c < channelCount; ++c)
+            {
+                if (channels[c] != nullptr)
+                    sum += std::fabs(channels[c][index]);
+            }
+        }
+        const float rooted = static_cast<float>(sum);
+        level[e] = std::sqrt(std::sqrt(rooted));
+    }
+    float smoothed[Span + 4];
+    for (int32_t e = 0; e < Span + 4; ++e)
+    {
+        smoothed[e] = static_cast<float>(static_cast<double>(level[e]) + level[e + 1] +
+                                         level[e + 2] + level[e + 3]);
+    }
+    // The steepest rise of the smoothed level: two values ahead against two behind.
+    double bestRise = -1000.0;
+    int32_t best = 0;
+    for (int32_t f = 0; f < Span; ++f)
+    {
+        const double rise = (static_cast<double>(smoothed[f + 2]) + smoothed[f + 3]) - smoothed[f] -
+                            smoothed[f + 1];
+        if (rise > bestRise)
+        {
+            bestRise = rise;
+            best = f;
+        }
+    }
+    return best;
+}
+
+void TransientDetector::ScorePass(const std::vector<TransientCandidate>& candidates, int pass,
+                                  std::vector<TransientCandidate>& best)
+{
+    best.resize(candidates.size());
+    float peak = SmallestPeak;
+    for (const TransientCandidate& c : candidates)
+    {
+        if (c.strength > peak)
+            peak = c.strength;
+    }
+    const double low = pass / 4.0;
+    const double high = (pass + 1) / 4.0;
+    for (size_t i = 0; i < candidates.size(); ++i)
+    {
+        const float v = candidates[i].strength;
+        if (!(v > 0.0f))
+            continue;
+        const float clamped = !(v >= SmallestStrength) ? SmallestStrength : std::min(v, peak);
+        const double score = peak == SmallestStrength
+                                 ? low
+                                 : (static_cast<double>(clamped) - SmallestStrength) /
+                                           (static_cast<double>(peak) - SmallestStrength) *
+                                           (high - low) +
+                                       low;
+        if (score > best[i].strength)
+            best[i] = TransientCandidate{clamped / peak, candidates[i].offset};
+    }
+}
+
+void TransientDetector::EmitTransients(const std::vector<TransientCandidate>& best, int32_t hopFine,
+                                       uint32_t length, std::vector<DetectedTransient>& out)
+{
+    float norm = SmallestStrength;
+    for (const TransientCandidate& c : best)
+    {
+        if (c.strength > norm)
+            norm = c.strength;
+    }
+    for (size_t i = 0; i < best.size(); ++i)
+    {
+        if (!(best[i].strength > 0.0f))
+            continue;
+        // The offset is read back as signed: small hops leave it slightly negative.
+        int64_t position = static_cast<int64_t>(i) * hopFine + static_cast<int32_t>(best[i].offset);
+        if (position < 0 || position >= static_cast<int64_t>(length))
+            position = 0;
+        out.push_back(DetectedTransient{static_cast<uint32_t>(position), best[i].strength / norm});
+    }
 }
 
 } // namespace DSP
