@@ -144,7 +144,8 @@ TEST(DetectTransients, WindowWidthControlsHowManySurvive)
     ExpectSane(none, x.size());
     ExpectSane(normal, x.size());
     ExpectSane(wide, x.size());
-    // 0 ms suppresses nothing; a window longer than the loop keeps only the strongest frame.
+    // 0 ms suppresses nothing. At 10 s even the narrowest pass (5 s) reaches across the whole
+    // 1 s loop at full weight, so only the strongest frame is left.
     EXPECT_GT(none.size(), normal.size());
     ASSERT_EQ(wide.size(), 1u);
     EXPECT_EQ(wide[0].position, onsets[0] - 8);
@@ -162,7 +163,7 @@ TEST(DetectTransients, WindowWidthControlsHowManySurvive)
         strongest = std::max(strongest, t.strength);
     EXPECT_EQ(strongest, 1.0f);
 
-    // NaN and negative windows behave like 0 ms; infinity like any window past the loop.
+    // NaN and negative windows behave like 0 ms; infinity like any window that wide.
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     auto same = [](const std::vector<DetectedTransient>& a, const std::vector<DetectedTransient>& b)
