@@ -7,6 +7,17 @@
 #include <numbers>
 #include <utility>
 
+// The pass loops write several output rows through one pointer. Their iterations never touch
+// each other's elements, which the compiler cannot see without checks that exceed its budget and
+// make it give up on vectorising.
+#if defined(__clang__)
+#define KELVORA_INDEPENDENT_ITERATIONS _Pragma("clang loop vectorize(assume_safety)")
+#elif defined(__GNUC__)
+#define KELVORA_INDEPENDENT_ITERATIONS _Pragma("GCC ivdep")
+#else
+#define KELVORA_INDEPENDENT_ITERATIONS
+#endif
+
 namespace DSP
 {
 namespace
@@ -78,74 +89,82 @@ struct Radix4
     }
 };
 
-// A radix-4 pass over split re/im buffers of M points: sub-transforms of length span, stride of
-// them side by side. Output k of butterfly (p, q) is twiddled by e^(-2*pi*i*k*p/span).
+// The passes work on split buffers: M real parts followed by M imaginary parts. Their pointers
+// are restrict parameters so the compiler can turn each loop into vector code.
+
+// The first radix-4 pass (stride 1): span = 4m points, butterfly p combines points p + k*m and
+// writes outputs 4p + k, output k twiddled by e^(-2*pi*i*k*p/span). The loop runs along p.
+// With Step 2 it reads the real input itself as interleaved complex points (x_2j + i*x_2j+1),
+// which saves a separate pass to split it into re/im rows.
+template <size_t Step>
+void Radix4FirstPass(size_t m, const float* __restrict w, const float* __restrict xr,
+                     const float* __restrict xi, float* __restrict yr, float* __restrict yi)
+{
+    for (size_t p = 0; p < m; ++p)
+    {
+        const Radix4 b(xr[Step * p], xi[Step * p], xr[Step * (p + m)], xi[Step * (p + m)],
+                       xr[Step * (p + 2 * m)], xi[Step * (p + 2 * m)], xr[Step * (p + 3 * m)],
+                       xi[Step * (p + 3 * m)]);
+        const float w1r = w[p], w1i = w[m + p], w2r = w[2 * m + p], w2i = w[3 * m + p];
+        const float w3r = w[4 * m + p], w3i = w[5 * m + p];
+        yr[4 * p] = b.y0r;
+        yi[4 * p] = b.y0i;
+        yr[4 * p + 1] = w1r * b.y1r - w1i * b.y1i;
+        yi[4 * p + 1] = w1r * b.y1i + w1i * b.y1r;
+        yr[4 * p + 2] = w2r * b.y2r - w2i * b.y2i;
+        yi[4 * p + 2] = w2r * b.y2i + w2i * b.y2r;
+        yr[4 * p + 3] = w3r * b.y3r - w3i * b.y3i;
+        yi[4 * p + 3] = w3r * b.y3i + w3i * b.y3r;
+    }
+}
+
+// stride butterflies that share one set of twiddles: inputs q + k*quarter, outputs q + k*stride.
+// A FixedStride of 4 (the second pass) lets the compiler drop the loop for straight vector code.
+template <size_t FixedStride>
+void Radix4Group(size_t runtimeStride, size_t quarter, const float* w, const float* __restrict xr,
+                 const float* __restrict xi, float* __restrict yr, float* __restrict yi)
+{
+    const size_t stride = FixedStride != 0 ? FixedStride : runtimeStride;
+    const float w1r = w[0], w1i = w[1], w2r = w[2], w2i = w[3], w3r = w[4], w3i = w[5];
+    KELVORA_INDEPENDENT_ITERATIONS
+    for (size_t q = 0; q < stride; ++q)
+    {
+        const Radix4 b(xr[q], xi[q], xr[quarter + q], xi[quarter + q], xr[2 * quarter + q],
+                       xi[2 * quarter + q], xr[3 * quarter + q], xi[3 * quarter + q]);
+        yr[q] = b.y0r;
+        yi[q] = b.y0i;
+        yr[stride + q] = w1r * b.y1r - w1i * b.y1i;
+        yi[stride + q] = w1r * b.y1i + w1i * b.y1r;
+        yr[2 * stride + q] = w2r * b.y2r - w2i * b.y2i;
+        yi[2 * stride + q] = w2r * b.y2i + w2i * b.y2r;
+        yr[3 * stride + q] = w3r * b.y3r - w3i * b.y3i;
+        yi[3 * stride + q] = w3r * b.y3i + w3i * b.y3r;
+    }
+}
+
+// A middle radix-4 pass over M points: span = 4m, stride (>= 4) sub-transforms side by side.
+// Group p holds the stride butterflies at twiddle index p.
+template <size_t FixedStride>
 void Radix4Pass(size_t M, size_t span, size_t stride, const float* twiddles, const float* x,
                 float* y)
 {
     const size_t m = span / 4;
-    const float* __restrict xr = x;
-    const float* __restrict xi = x + M;
-    float* __restrict yr = y;
-    float* __restrict yi = y + M;
-    const float* __restrict w1r = twiddles;
-    const float* __restrict w1i = twiddles + m;
-    const float* __restrict w2r = twiddles + 2 * m;
-    const float* __restrict w2i = twiddles + 3 * m;
-    const float* __restrict w3r = twiddles + 4 * m;
-    const float* __restrict w3i = twiddles + 5 * m;
-
-    if (stride == 1)
-    {
-        // First pass: the butterflies differ by their twiddles, so the loop runs along p.
-        for (size_t p = 0; p < m; ++p)
-        {
-            const Radix4 b(xr[p], xi[p], xr[p + m], xi[p + m], xr[p + 2 * m], xi[p + 2 * m],
-                           xr[p + 3 * m], xi[p + 3 * m]);
-            yr[4 * p] = b.y0r;
-            yi[4 * p] = b.y0i;
-            yr[4 * p + 1] = w1r[p] * b.y1r - w1i[p] * b.y1i;
-            yi[4 * p + 1] = w1r[p] * b.y1i + w1i[p] * b.y1r;
-            yr[4 * p + 2] = w2r[p] * b.y2r - w2i[p] * b.y2i;
-            yi[4 * p + 2] = w2r[p] * b.y2i + w2i[p] * b.y2r;
-            yr[4 * p + 3] = w3r[p] * b.y3r - w3i[p] * b.y3i;
-            yi[4 * p + 3] = w3r[p] * b.y3i + w3i[p] * b.y3r;
-        }
-        return;
-    }
-
-    // Later passes: stride (>= 4) butterflies share each twiddle and run along contiguous q.
+    const size_t quarter = stride * m;
     for (size_t p = 0; p < m; ++p)
     {
-        const float c1r = w1r[p], c1i = w1i[p], c2r = w2r[p], c2i = w2i[p];
-        const float c3r = w3r[p], c3i = w3i[p];
+        const float w[6] = {twiddles[p],         twiddles[m + p],     twiddles[2 * m + p],
+                            twiddles[3 * m + p], twiddles[4 * m + p], twiddles[5 * m + p]};
         const size_t in = stride * p;
-        const size_t quarter = stride * m;
-        const size_t out = stride * 4 * p;
-        for (size_t q = 0; q < stride; ++q)
-        {
-            const Radix4 b(xr[in + q], xi[in + q], xr[in + quarter + q], xi[in + quarter + q],
-                           xr[in + 2 * quarter + q], xi[in + 2 * quarter + q],
-                           xr[in + 3 * quarter + q], xi[in + 3 * quarter + q]);
-            yr[out + q] = b.y0r;
-            yi[out + q] = b.y0i;
-            yr[out + stride + q] = c1r * b.y1r - c1i * b.y1i;
-            yi[out + stride + q] = c1r * b.y1i + c1i * b.y1r;
-            yr[out + 2 * stride + q] = c2r * b.y2r - c2i * b.y2i;
-            yi[out + 2 * stride + q] = c2r * b.y2i + c2i * b.y2r;
-            yr[out + 3 * stride + q] = c3r * b.y3r - c3i * b.y3i;
-            yi[out + 3 * stride + q] = c3r * b.y3i + c3i * b.y3r;
-        }
+        const size_t out = 4 * stride * p;
+        Radix4Group<FixedStride>(stride, quarter, w, x + in, x + M + in, y + out, y + M + out);
     }
 }
 
 // The last radix-4 pass (span 4): all twiddles are 1.
-void Radix4LastPass(size_t M, size_t stride, const float* x, float* y)
+void Radix4LastPass(size_t stride, const float* __restrict xr, const float* __restrict xi,
+                    float* __restrict yr, float* __restrict yi)
 {
-    const float* __restrict xr = x;
-    const float* __restrict xi = x + M;
-    float* __restrict yr = y;
-    float* __restrict yi = y + M;
+    KELVORA_INDEPENDENT_ITERATIONS
     for (size_t q = 0; q < stride; ++q)
     {
         const Radix4 b(xr[q], xi[q], xr[stride + q], xi[stride + q], xr[2 * stride + q],
@@ -161,13 +180,50 @@ void Radix4LastPass(size_t M, size_t stride, const float* x, float* y)
     }
 }
 
-// The last pass of odd orders (span 2): sums and differences, no twiddles.
-void Radix2LastPass(size_t M, size_t stride, const float* x, float* y)
+constexpr float kHalfSqrt2 = 0.707106781186547524f;
+
+// The last pass of odd orders (span 8): eight-point transforms along the stride, built from two
+// four-point ones joined by the constant twiddles of W8 = (1 - i)/sqrt2. Replaces a radix-4 and a
+// radix-2 pass, one sweep over the data fewer.
+void Radix8LastPass(size_t stride, const float* __restrict xr, const float* __restrict xi,
+                    float* __restrict yr, float* __restrict yi)
 {
-    const float* __restrict xr = x;
-    const float* __restrict xi = x + M;
-    float* __restrict yr = y;
-    float* __restrict yi = y + M;
+    KELVORA_INDEPENDENT_ITERATIONS
+    for (size_t q = 0; q < stride; ++q)
+    {
+        // Even points a0, a2, a4, a6 and odd points a1, a3, a5, a7.
+        const Radix4 e(xr[q], xi[q], xr[2 * stride + q], xi[2 * stride + q], xr[4 * stride + q],
+                       xi[4 * stride + q], xr[6 * stride + q], xi[6 * stride + q]);
+        const Radix4 o(xr[stride + q], xi[stride + q], xr[3 * stride + q], xi[3 * stride + q],
+                       xr[5 * stride + q], xi[5 * stride + q], xr[7 * stride + q],
+                       xi[7 * stride + q]);
+        // W8 * O1 and W8^3 * O3
+        const float t1r = kHalfSqrt2 * (o.y1r + o.y1i), t1i = kHalfSqrt2 * (o.y1i - o.y1r);
+        const float t3r = kHalfSqrt2 * (o.y3i - o.y3r), t3i = -kHalfSqrt2 * (o.y3r + o.y3i);
+        yr[q] = e.y0r + o.y0r;
+        yi[q] = e.y0i + o.y0i;
+        yr[4 * stride + q] = e.y0r - o.y0r;
+        yi[4 * stride + q] = e.y0i - o.y0i;
+        yr[stride + q] = e.y1r + t1r;
+        yi[stride + q] = e.y1i + t1i;
+        yr[5 * stride + q] = e.y1r - t1r;
+        yi[5 * stride + q] = e.y1i - t1i;
+        // W8^2 = -i
+        yr[2 * stride + q] = e.y2r + o.y2i;
+        yi[2 * stride + q] = e.y2i - o.y2r;
+        yr[6 * stride + q] = e.y2r - o.y2i;
+        yi[6 * stride + q] = e.y2i + o.y2r;
+        yr[3 * stride + q] = e.y3r + t3r;
+        yi[3 * stride + q] = e.y3i + t3i;
+        yr[7 * stride + q] = e.y3r - t3r;
+        yi[7 * stride + q] = e.y3i - t3i;
+    }
+}
+
+// The last pass of odd orders (span 2): sums and differences, no twiddles.
+void Radix2LastPass(size_t stride, const float* __restrict xr, const float* __restrict xi,
+                    float* __restrict yr, float* __restrict yi)
+{
     for (size_t q = 0; q < stride; ++q)
     {
         const float ar = xr[q], ai = xi[q], br = xr[stride + q], bi = xi[stride + q];
@@ -180,30 +236,24 @@ void Radix2LastPass(size_t M, size_t stride, const float* x, float* y)
 
 // Turns the spectrum Z of the M complex points z_j = x_2j + i*x_2j+1 into the CCS spectrum X of
 // the N = 2M reals, scaled: with E = (Z_k + conj Z_M-k) / 2 and O = (Z_k - conj Z_M-k) / 2i,
-// X_k = E + W^k O and X_M-k = conj(E - W^k O), W = e^(-2*pi*i/N). Z is in split re/im buffers.
-void SplitForward(const float* zr, const float* zi, float* out, size_t M, const float* wr,
-                  const float* wi, float scale)
+// X_k = E + W^k O, W = e^(-2*pi*i/N). Each bin is computed on its own (rather than X_k and X_M-k
+// together) so that the loop reads and writes in one direction and vectorises.
+void SplitForward(const float* __restrict zr, const float* __restrict zi, float* __restrict out,
+                  size_t M, const float* __restrict wr, const float* __restrict wi, float scale)
 {
-    const size_t half = M / 2;
     const float z0r = zr[0], z0i = zi[0];
-    const float zhr = zr[half], zhi = zi[half];
-    for (size_t k = 1; k < half; ++k)
+    for (size_t k = 1; k < M; ++k)
     {
         const float ar = zr[k], ai = zi[k];
-        const float br = zr[(M - k)], bi = -zi[(M - k)];
+        const float br = zr[M - k], bi = -zi[M - k];
         const float sr = ar + br, si = ai + bi;
         const float dr = ar - br, di = ai - bi;
-        const float er = 0.5f * sr, ei = 0.5f * si;
-        const float tr = 0.5f * (wr[k] * di + wi[k] * dr);
-        const float ti = 0.5f * (wi[k] * di - wr[k] * dr);
-        out[2 * k] = (er + tr) * scale;
-        out[2 * k + 1] = (ei + ti) * scale;
-        out[2 * (M - k)] = (er - tr) * scale;
-        out[2 * (M - k) + 1] = (ti - ei) * scale;
+        // O = (di - i*dr) / 2
+        const float tr = wr[k] * di + wi[k] * dr;
+        const float ti = wi[k] * di - wr[k] * dr;
+        out[2 * k] = 0.5f * (sr + tr) * scale;
+        out[2 * k + 1] = 0.5f * (si + ti) * scale;
     }
-    // W^(N/4) = -i makes X_M/2 = conj Z_M/2.
-    out[M] = zhr * scale;
-    out[M + 1] = -zhi * scale;
     out[0] = (z0r + z0i) * scale;
     out[1] = 0.0f;
     out[2 * M] = (z0r - z0i) * scale;
@@ -211,15 +261,13 @@ void SplitForward(const float* zr, const float* zi, float* out, size_t M, const 
 }
 
 // The reverse of SplitForward, unscaled: builds Z' = 2Z from a CCS spectrum, so that the
-// unnormalised inverse transform of Z' is N times the signal. Z'_k = S + T, Z'_M-k = conj(S - T)
-// with S = X_k + conj X_M-k and T = i * conj(W^k) * (X_k - conj X_M-k). It stores conj Z', which
-// lets the forward passes compute the inverse transform. Im X0 and Im X_M are never read.
-void SplitInverse(const float* in, float* zr, float* zi, size_t M, const float* wr, const float* wi)
+// unnormalised inverse transform of Z' is N times the signal: Z'_k = S + i * conj(W^k) * D with
+// S = X_k + conj X_M-k and D = X_k - conj X_M-k. It stores conj Z', which lets the forward passes
+// compute the inverse transform. Im X0 and Im X_M are never read.
+void SplitInverse(const float* __restrict in, float* __restrict zr, float* __restrict zi, size_t M,
+                  const float* __restrict wr, const float* __restrict wi)
 {
-    const size_t half = M / 2;
-    const float x0 = in[0], xm = in[2 * M];
-    const float xhr = in[M], xhi = in[M + 1];
-    for (size_t k = 1; k < half; ++k)
+    for (size_t k = 1; k < M; ++k)
     {
         const float ar = in[2 * k], ai = in[2 * k + 1];
         const float br = in[2 * (M - k)], bi = -in[2 * (M - k) + 1];
@@ -229,16 +277,11 @@ void SplitInverse(const float* in, float* zr, float* zi, size_t M, const float* 
         const float ti = wr[k] * dr + wi[k] * di;
         zr[k] = sr + tr;
         zi[k] = -(si + ti);
-        zr[(M - k)] = sr - tr;
-        zi[(M - k)] = si - ti;
     }
-    zr[half] = 2.0f * xhr;
-    zi[half] = 2.0f * xhi;
+    const float x0 = in[0], xm = in[2 * M];
     zr[0] = x0 + xm;
     zi[0] = xm - x0;
 }
-
-constexpr float kHalfSqrt2 = 0.707106781186547524f;
 
 } // namespace
 
@@ -285,17 +328,27 @@ bool RealFftPlan::BuildAutosort()
     size_t floats = 0;
     size_t span = M;
     size_t stride = 1;
-    for (; span >= 4; span /= 4, stride *= 4)
+    const auto add = [&](PassKind kind, size_t radix)
     {
         passes_[passCount_++] =
-            Pass{static_cast<uint32_t>(span), static_cast<uint32_t>(stride), floats};
-        if (span > 4)
+            Pass{kind, static_cast<uint32_t>(span), static_cast<uint32_t>(stride), floats};
+        if (kind == PassKind::FirstRadix4 || kind == PassKind::Radix4)
             floats += 6 * (span / 4);
-    }
-    if (span == 2)
-        passes_[passCount_++] = Pass{2, static_cast<uint32_t>(stride), 0};
+        span /= radix;
+        stride *= radix;
+    };
+    // M >= 8: one twiddled radix-4 pass first, then radix-4 down to a last span of 4 or 8.
+    add(PassKind::FirstRadix4, 4);
+    while (span > 8)
+        add(PassKind::Radix4, 4);
+    if (span == 8)
+        add(PassKind::LastRadix8, 8);
+    else if (span == 4)
+        add(PassKind::LastRadix4, 4);
+    else
+        add(PassKind::LastRadix2, 2);
     splitOffset_ = floats;
-    floats += M;
+    floats += 2 * M;
 
     twiddles_ = static_cast<float*>(Primitives::AlignedAllocate(floats, sizeof(float)));
     if (!twiddles_)
@@ -304,7 +357,7 @@ bool RealFftPlan::BuildAutosort()
     for (uint32_t i = 0; i < passCount_; ++i)
     {
         const Pass& pass = passes_[i];
-        if (pass.span <= 4)
+        if (pass.kind != PassKind::FirstRadix4 && pass.kind != PassKind::Radix4)
             continue;
         const size_t m = pass.span / 4;
         float* t = twiddles_ + pass.twiddleOffset;
@@ -318,8 +371,8 @@ bool RealFftPlan::BuildAutosort()
             }
     }
     float* splitRe = twiddles_ + splitOffset_;
-    float* splitIm = splitRe + M / 2;
-    for (size_t k = 0; k < M / 2; ++k)
+    float* splitIm = splitRe + M;
+    for (size_t k = 0; k < M; ++k)
     {
         double re, im;
         UnitRoot(k, length_, re, im);
@@ -494,20 +547,37 @@ void RealFftPlan::InverseDirect(const float* X, float* x) const
     }
 }
 
-const float* RealFftPlan::RunPasses(float* a, float* b) const
+template <size_t Step>
+const float* RealFftPlan::RunPasses(const float* re, const float* im, float* a, float* b) const
 {
     const size_t M = length_ / 2;
+    // The first pass reads the input and writes a.
+    const Pass& first = passes_[0];
+    Radix4FirstPass<Step>(first.span / 4, twiddles_ + first.twiddleOffset, re, im, a, a + M);
     const float* current = a;
     float* next = b;
-    for (uint32_t i = 0; i < passCount_; ++i)
+    for (uint32_t i = 1; i < passCount_; ++i)
     {
         const Pass& pass = passes_[i];
-        if (pass.span == 2)
-            Radix2LastPass(M, pass.stride, current, next);
-        else if (pass.span == 4)
-            Radix4LastPass(M, pass.stride, current, next);
-        else
-            Radix4Pass(M, pass.span, pass.stride, twiddles_ + pass.twiddleOffset, current, next);
+        switch (pass.kind)
+        {
+        case PassKind::Radix4:
+            if (pass.stride == 4)
+                Radix4Pass<4>(M, pass.span, 4, twiddles_ + pass.twiddleOffset, current, next);
+            else
+                Radix4Pass<0>(M, pass.span, pass.stride, twiddles_ + pass.twiddleOffset, current,
+                              next);
+            break;
+        case PassKind::LastRadix4:
+            Radix4LastPass(pass.stride, current, current + M, next, next + M);
+            break;
+        case PassKind::LastRadix8:
+            Radix8LastPass(pass.stride, current, current + M, next, next + M);
+            break;
+        default:
+            Radix2LastPass(pass.stride, current, current + M, next, next + M);
+            break;
+        }
         float* written = next;
         next = const_cast<float*>(current);
         current = written;
@@ -518,21 +588,9 @@ const float* RealFftPlan::RunPasses(float* a, float* b) const
 void RealFftPlan::ForwardAutosort(const float* source, float* destination, float* work) const
 {
     const size_t M = length_ / 2;
-    float* a = work;
-    float* b = work + length_;
-    {
-        const float* __restrict x = source;
-        float* __restrict re = a;
-        float* __restrict im = a + M;
-        for (size_t j = 0; j < M; ++j)
-        {
-            re[j] = x[2 * j];
-            im[j] = x[2 * j + 1];
-        }
-    }
-    const float* z = RunPasses(a, b);
+    const float* z = RunPasses<2>(source, source + 1, work, work + length_);
     const float* splitRe = twiddles_ + splitOffset_;
-    SplitForward(z, z + M, destination, M, splitRe, splitRe + M / 2, forwardScale_);
+    SplitForward(z, z + M, destination, M, splitRe, splitRe + M, forwardScale_);
 }
 
 void RealFftPlan::InverseAutosort(const float* source, float* destination, float* work) const
@@ -541,8 +599,8 @@ void RealFftPlan::InverseAutosort(const float* source, float* destination, float
     float* a = work;
     float* b = work + length_;
     const float* splitRe = twiddles_ + splitOffset_;
-    SplitInverse(source, a, a + M, M, splitRe, splitRe + M / 2);
-    const float* z = RunPasses(a, b);
+    SplitInverse(source, a, a + M, M, splitRe, splitRe + M);
+    const float* z = RunPasses<1>(a, a + M, b, a);
     // The passes computed the forward transform of conj Z', so the signal is its conjugate.
     const float* __restrict re = z;
     const float* __restrict im = z + M;
@@ -612,7 +670,8 @@ void RealFftPlan::ForwardInPlace(const float* source, float* destination) const
         std::memmove(destination, source, sizeof(float) * length_);
     TransformInPlace(destination);
 
-    // The split, as in SplitForward, reading its twiddles from the root tables.
+    // The split of SplitForward, one pair k, M - k at a time so that it can work in place:
+    // X_M-k = conj(E - W^k O).
     const float s = forwardScale_;
     const float z0r = destination[0], z0i = destination[1];
     for (size_t k = 1; k < M / 2; ++k)

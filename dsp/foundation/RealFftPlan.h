@@ -12,8 +12,8 @@ namespace DSP
 //
 // Three methods share one spectrum convention (CCS, forward sign e^-i, scaling chosen at build):
 // - Direct (N <= 8): straight-line kernels, no tables.
-// - Autosort: the N reals are read as N/2 complex points, transformed by radix-4 autosorting
-//   passes (a final radix-2 pass for odd orders) between two split re/im buffers in the work
+// - Autosort: the N reals are read as M = N/2 complex points, transformed by radix-4 autosorting
+//   passes (a final radix-8 pass when log2 M is odd) between two split re/im buffers in the work
 //   memory, then split into the real spectrum. Every pass is a run of contiguous, independent
 //   butterflies, which the compiler turns into vector code.
 // - InPlace: the same complex transform and split, but bit-reversed radix-2 in the destination
@@ -50,11 +50,21 @@ private:
         InPlace,
     };
 
+    enum class PassKind : uint8_t
+    {
+        FirstRadix4, // stride 1, twiddled
+        Radix4,      // stride >= 4, twiddled
+        LastRadix4,  // span 4, no twiddles
+        LastRadix8,  // span 8 after at least one radix-4 pass, constant twiddles
+        LastRadix2,  // span 2, only for M = 8
+    };
+
     struct Pass
     {
-        uint32_t span;        // length of the sub-transforms this pass splits (4^k or 2)
+        PassKind kind;
+        uint32_t span;        // length of the sub-transforms this pass splits
         uint32_t stride;      // number of interleaved sub-transforms
-        size_t twiddleOffset; // into twiddles_; span > 4 only
+        size_t twiddleOffset; // into twiddles_; twiddled passes only
     };
 
     bool BuildAutosort();
@@ -67,9 +77,11 @@ private:
     void ForwardInPlace(const float* source, float* destination) const;
     void InverseInPlace(const float* source, float* destination) const;
 
-    // Runs the complex passes from buffer a (which they overwrite) and returns the buffer that
-    // holds the natural-order result, a or b.
-    const float* RunPasses(float* a, float* b) const;
+    // Runs the complex passes on the M points given as split rows (re, im) or, when Step is 2,
+    // as interleaved pairs at re (im = re + 1). They alternate between buffers a and b; returns
+    // the one that holds the natural-order result.
+    template <size_t Step>
+    const float* RunPasses(const float* re, const float* im, float* a, float* b) const;
     // The complex forward transform of the interleaved points in data, in place.
     void TransformInPlace(float* data) const;
     // e^(-2*pi*i*e/N) for 0 <= e < N/2 from the two root tables, rounded to float.
@@ -82,7 +94,7 @@ private:
     float inverseScale_ = 1.0f;
     size_t workBytes_ = 0;
 
-    // Autosort: pass twiddles, then the split twiddles (M/2 real parts, M/2 imaginary parts).
+    // Autosort: pass twiddles, then the split twiddles W^k, k < M (M real parts, M imaginary).
     float* twiddles_ = nullptr;
     size_t splitOffset_ = 0;
     Pass passes_[16] = {};
