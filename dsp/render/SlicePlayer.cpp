@@ -26,10 +26,10 @@ float Fade(double x, uint32_t a, uint32_t b, float ya, float yb)
     return static_cast<float>(ya + (xf - af) / (bf - af) * (static_cast<double>(yb) - ya));
 }
 
-float Interpolate(const float* slice, uint32_t i0, uint32_t i1, double frac)
+float Interpolate(const float* slice, uint32_t i0, uint32_t i1, double w0, double w1)
 {
-    return static_cast<float>(static_cast<double>(slice[i0]) * (1.0 - frac) +
-                              static_cast<double>(slice[i1]) * frac);
+    return static_cast<float>(static_cast<double>(slice[i0]) * w0 +
+                              static_cast<double>(slice[i1]) * w1);
 }
 
 } // namespace
@@ -65,21 +65,21 @@ void SlicePlayer::SetRate(double rateIn)
 
 SlicePlayer::Tap SlicePlayer::MakeTap(double head, float gain) const
 {
-    Tap tap{0, 0, 0.0, gain};
     const uint32_t last = length - 1;
     if (!(head >= 0.0))
-        return tap; // NaN or before the slice: its first frame
+        return Tap{0, 0, 1.0, 0.0, gain}; // NaN or before the slice: its first frame
+    double frac = 0.0;
     if (head >= static_cast<double>(length))
     {
-        tap.i0 = last;
-        tap.i1 = last;
-        tap.frac = std::isfinite(head) ? head - std::floor(head) : 0.0;
-        return tap;
+        // Both neighbours clamp to the last frame.
+        if (std::isfinite(head))
+            frac = head - std::floor(head);
+        return Tap{last, last, 1.0 - frac, frac, gain};
     }
-    tap.i0 = static_cast<uint32_t>(head);
-    tap.i1 = std::min(tap.i0 + 1, last);
-    tap.frac = head - std::floor(head);
-    return tap;
+    const uint32_t i0 = static_cast<uint32_t>(head);
+    // The head is not negative here, so its integer part is the truncated index.
+    frac = head - static_cast<double>(i0);
+    return Tap{i0, std::min(i0 + 1, last), 1.0 - frac, frac, gain};
 }
 
 void SlicePlayer::AddInterpolated(float** buffers, double head, uint32_t i, float gain) const
@@ -91,79 +91,114 @@ void SlicePlayer::AddInterpolated(float** buffers, double head, uint32_t i, floa
     {
         const float* channel = source->channels[k];
         if (channel && buffers[k])
-            buffers[k][i] += gain * Interpolate(channel + start, tap.i0, tap.i1, tap.frac);
+            buffers[k][i] += gain * Interpolate(channel + start, tap.i0, tap.i1, tap.w0, tap.w1);
     }
 }
 
-void SlicePlayer::Step(Tap& first, Tap& second, bool& twoTaps)
+uint32_t SlicePlayer::Advance(Tap* first, Tap* second, uint32_t* secondFrame, uint32_t& m,
+                              uint32_t n, uint32_t limit)
 {
+    // Each state runs its own loop over frames with the heads in locals, until it hands over to
+    // the next state or the chunk is full.
     const double len = length;
-    twoTaps = false;
+    const double step = rate;
+    double head = position;
+    double reverseHead = reversePosition;
     switch (state)
     {
     case PlayerState::Forward:
-        first = MakeTap(position, 1.0f);
-        position += rate;
-        if (position >= endFadeStart)
+    {
+        const double fadeStart = endFadeStart;
+        while (n < limit)
         {
-            if (position < len)
+            first[n++] = MakeTap(head, 1.0f);
+            head += step;
+            if (head >= fadeStart)
             {
-                state = PlayerState::EndCrossfade;
-                reversePosition = len - (position - endFadeStart);
+                if (head < len)
+                {
+                    state = PlayerState::EndCrossfade;
+                    reverseHead = len - (head - fadeStart);
+                }
+                else if (tailStart < length)
+                {
+                    state = PlayerState::Reverse;
+                    reverseHead = len;
+                }
+                else
+                {
+                    state = PlayerState::Stopped;
+                }
+                break;
             }
-            else if (tailStart < length)
+        }
+        break;
+    }
+    case PlayerState::EndCrossfade:
+        while (n < limit)
+        {
+            first[n] = MakeTap(head, Fade(head, endFadeStart, length, 1.0f, 0.0f));
+            second[m] = MakeTap(reverseHead, Fade(reverseHead, endFadeStart, length, 1.0f, 0.0f));
+            secondFrame[m++] = n++;
+            head += step;
+            reverseHead -= step;
+            if (head >= len)
             {
                 state = PlayerState::Reverse;
-                reversePosition = len;
-            }
-            else
-            {
-                state = PlayerState::Stopped;
+                wrapped = true;
+                break;
             }
         }
-        return;
-    case PlayerState::EndCrossfade:
-        first = MakeTap(position, Fade(position, endFadeStart, length, 1.0f, 0.0f));
-        second = MakeTap(reversePosition, Fade(reversePosition, endFadeStart, length, 1.0f, 0.0f));
-        twoTaps = true;
-        position += rate;
-        reversePosition -= rate;
-        if (position >= len)
-        {
-            state = PlayerState::Reverse;
-            wrapped = true;
-        }
-        return;
+        break;
     case PlayerState::Reverse:
-        first = MakeTap(reversePosition, 1.0f);
-        reversePosition -= rate;
-        if (reversePosition <= startFadeEnd)
+    {
+        const double fadeEnd = startFadeEnd;
+        while (n < limit)
         {
-            if (reversePosition > tailStart)
+            first[n++] = MakeTap(reverseHead, 1.0f);
+            reverseHead -= step;
+            if (reverseHead <= fadeEnd)
             {
-                state = PlayerState::StartCrossfade;
-                position = tailStart + (startFadeEnd - reversePosition);
+                if (reverseHead > tailStart)
+                {
+                    state = PlayerState::StartCrossfade;
+                    head = tailStart + (fadeEnd - reverseHead);
+                }
+                else
+                {
+                    state = PlayerState::Forward;
+                    head = tailStart;
+                }
+                break;
             }
-            else
+        }
+        break;
+    }
+    case PlayerState::StartCrossfade:
+    {
+        const double loopStart = tailStart;
+        while (n < limit)
+        {
+            first[n] = MakeTap(head, Fade(head, tailStart, startFadeEnd, 0.0f, 1.0f));
+            second[m] =
+                MakeTap(reverseHead, Fade(reverseHead, tailStart, startFadeEnd, 0.0f, 1.0f));
+            secondFrame[m++] = n++;
+            head += step;
+            reverseHead -= step;
+            if (reverseHead <= loopStart)
             {
                 state = PlayerState::Forward;
-                position = tailStart;
+                break;
             }
         }
-        return;
-    case PlayerState::StartCrossfade:
-        first = MakeTap(position, Fade(position, tailStart, startFadeEnd, 0.0f, 1.0f));
-        second =
-            MakeTap(reversePosition, Fade(reversePosition, tailStart, startFadeEnd, 0.0f, 1.0f));
-        twoTaps = true;
-        position += rate;
-        reversePosition -= rate;
-        if (reversePosition <= tailStart)
-            state = PlayerState::Forward;
-        return;
-    default:
-        return;
+        break;
     }
+    default:
+        break;
+    }
+    position = head;
+    reversePosition = reverseHead;
+    return n;
 }
 
 bool SlicePlayer::SourceIsReadable() const
@@ -203,13 +238,7 @@ void SlicePlayer::Render(uint32_t frames, float** buffers, uint32_t* sink)
             uint32_t n = 0;
             uint32_t m = 0;
             while (n < limit && state != PlayerState::Stopped)
-            {
-                bool twoTaps = false;
-                Step(first[n], second[m], twoTaps);
-                if (twoTaps)
-                    secondFrame[m++] = n;
-                ++n;
-            }
+                n = Advance(first, second, secondFrame, m, n, limit);
             for (uint32_t k = 0; k < source->channelCount; ++k)
             {
                 const float* channel = source->channels[k];
@@ -219,12 +248,12 @@ void SlicePlayer::Render(uint32_t frames, float** buffers, uint32_t* sink)
                 const float* slice = channel + start;
                 out += done;
                 for (uint32_t j = 0; j < n; ++j)
-                    out[j] +=
-                        first[j].gain * Interpolate(slice, first[j].i0, first[j].i1, first[j].frac);
+                    out[j] += first[j].gain * Interpolate(slice, first[j].i0, first[j].i1,
+                                                          first[j].w0, first[j].w1);
                 for (uint32_t q = 0; q < m; ++q)
                     out[secondFrame[q]] +=
                         second[q].gain *
-                        Interpolate(slice, second[q].i0, second[q].i1, second[q].frac);
+                        Interpolate(slice, second[q].i0, second[q].i1, second[q].w0, second[q].w1);
             }
             done += n;
         }

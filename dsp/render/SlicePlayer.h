@@ -51,18 +51,22 @@ public:
     uint32_t GetStartFadeEnd() const { return startFadeEnd; }
 
 private:
-    // One read of the slice: two neighbouring frames, the weight of the second and a gain.
+    // One read of the slice: two neighbouring frames, their weights and a gain.
     struct Tap
     {
         uint32_t i0;
         uint32_t i1;
-        double frac;
+        double w0;
+        double w1;
         float gain;
     };
 
     Tap MakeTap(double head, float gain) const;
-    // Advances the state machine by one output frame, recording the reads that frame makes.
-    void Step(Tap& first, Tap& second, bool& twoTaps);
+    // Runs the state machine from frame n of a chunk until its state changes or frame `limit`,
+    // recording each frame's read in `first` and, while crossfading, the second read with its
+    // frame in `second` and `secondFrame` (m of them so far). Returns the next frame.
+    uint32_t Advance(Tap* first, Tap* second, uint32_t* secondFrame, uint32_t& m, uint32_t n,
+                     uint32_t limit);
     bool SourceIsReadable() const;
     uint32_t ReportedFrame() const;
 
