@@ -1,0 +1,94 @@
+#include "tools/kelvora/AnalyseCommand.h"
+
+#include "tools/kelvora/AudioFile.h"
+#include "tools/kelvora/Console.h"
+#include "tools/kelvora/EngineOptions.h"
+#include "tools/kelvora/EngineSession.h"
+#include "tools/kelvora/FileBatch.h"
+#include "tools/kelvora/LoopReport.h"
+#include "tools/kelvora/OutputPaths.h"
+#include "tools/kelvora/StagedFile.h"
+#include "tools/kelvora/WaveformSvg.h"
+
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+namespace KelvoraCli
+{
+
+namespace
+{
+
+constexpr int SvgWidth = 1200;
+constexpr int SvgHeight = 360;
+
+} // namespace
+
+AnalyseCommand::AnalyseCommand(Console& out) : console(out) {}
+
+void AnalyseCommand::Register(CLI::App& app)
+{
+    command = app.add_subcommand(
+        "analyse", "Find the slices of one or more loops and print each loop's slice table");
+    command->alias("analyze");
+    command->add_option("FILE", files, "Audio files (WAV, AIFF, FLAC, Ogg, ...)")
+        ->required()
+        ->type_name("FILE");
+    EngineOptions::AddAnalysis(*command, settings);
+    command->add_flag("-a,--active-only", activeOnly,
+                      "List only the slice points that cut the loop at this sensitivity");
+    command->add_flag("--json", json, "Print one JSON array with a record per file instead");
+    command
+        ->add_option("--svg", svgPath,
+                     "Draw the waveform with its slice markers into this SVG file (with "
+                     "several inputs: a folder, or a name that gets each input's name "
+                     "appended)")
+        ->type_name("FILE");
+}
+
+void AnalyseCommand::WriteSvg(const AudioFile& audio, const LoopReport& report,
+                              const std::filesystem::path& path)
+{
+    StagedFile file(path);
+    file.Write(WaveformSvg(SvgWidth, SvgHeight).Draw(audio, report));
+    file.Commit();
+}
+
+int AnalyseCommand::Run()
+{
+    nlohmann::json records = nlohmann::json::array();
+    std::optional<OutputPaths> svgPaths;
+    if (!svgPath.empty())
+        svgPaths.emplace(svgPath, files.size() > 1, "", ".svg");
+
+    FileBatch batch(console, "analysing");
+    batch.OnFailure(
+        [&](const std::string& file, const std::string& message) {
+            records.push_back({{"file", file}, {"error", message}});
+        });
+    const int status = batch.Run(files,
+                                 [&](const std::string& file)
+                                 {
+                                     AudioFile audio = AudioFile::Read(file);
+                                     EngineSession session(audio, settings, file);
+                                     const LoopReport report = session.Report();
+                                     if (svgPaths)
+                                         WriteSvg(audio, report, svgPaths->For(file));
+                                     if (json)
+                                     {
+                                         records.push_back(report.ToJson());
+                                         return;
+                                     }
+                                     console.EndProgress();
+                                     report.PrintTable(std::cout, activeOnly);
+                                     if (&file != &files.back())
+                                         std::cout << "\n";
+                                     std::cout.flush();
+                                 });
+    if (json)
+        std::cout << records.dump(2) << std::endl;
+    return status;
+}
+
+} // namespace KelvoraCli

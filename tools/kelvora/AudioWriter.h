@@ -1,0 +1,50 @@
+// Streams planar float audio into a new file in any format of AudioFormat. The file is staged
+// under a temporary name and only takes its real name in Commit, so long renders that fail or
+// are interrupted leave nothing behind.
+#pragma once
+
+#include "tools/kelvora/AudioFormat.h"
+#include "tools/kelvora/StagedFile.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+typedef struct sf_private_tag SNDFILE;
+
+namespace KelvoraCli
+{
+
+class AudioWriter
+{
+public:
+    // Throws ToolError naming the destination when the folder cannot be written or the format
+    // cannot hold this channel count or sample rate.
+    AudioWriter(const std::filesystem::path& destination, uint32_t channelCount,
+                uint32_t sampleRate, const AudioFormat& format);
+    ~AudioWriter();
+
+    AudioWriter(const AudioWriter&) = delete;
+    AudioWriter& operator=(const AudioWriter&) = delete;
+
+    // Appends frameCount frames, one pointer per channel.
+    void Write(const float* const* channels, uint32_t frameCount);
+    // Completes the file under its temporary name (headers, buffers). Reports write errors
+    // before any output of a set is renamed, so a set can be committed all or nothing.
+    void Finish();
+    // Finishes the file if needed and gives it its real name.
+    void Commit();
+
+    uint64_t FramesWritten() const { return framesWritten; }
+
+private:
+    void Close();
+
+    StagedFile file;
+    SNDFILE* handle = nullptr;
+    uint32_t channelCount;
+    uint64_t framesWritten = 0;
+    std::vector<float> interleaved;
+};
+
+} // namespace KelvoraCli

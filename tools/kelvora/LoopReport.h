@@ -1,0 +1,57 @@
+// What the analysis found in one loop: its shape, tempo and meter, every slice point with its
+// strength and whether it cuts, and the regions those cuts make. Printed as a table, as JSON, or
+// drawn by WaveformSvg.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace KelvoraCli
+{
+
+struct LoopReport
+{
+    struct Slice
+    {
+        uint32_t index = 0;
+        uint32_t position = 0; // source frames
+        float strength = 0.0f;
+        bool active = false; // cuts the loop at the chosen sensitivity
+        bool detected = false;
+    };
+
+    struct Region
+    {
+        uint32_t start = 0;
+        uint32_t length = 0;
+    };
+
+    std::string file;
+    uint32_t sampleRate = 0;
+    uint32_t channelCount = 0;
+    uint32_t frameCount = 0;
+    float loopTempo = 0.0f;
+    float tempo = 0.0f;
+    uint32_t bars = 0;
+    uint32_t extraBeats = 0;
+    uint32_t beatsPerBar = 0;
+    uint32_t beatUnit = 0;
+    float sensitivity = 0.0f;
+    float detectionWindowMs = 0.0f;
+    std::vector<Slice> slices;
+    std::vector<Region> regions; // the loop cut at the active slices, start to end
+
+    // Strength a slice needs to cut: (1 - sensitivity)^2, or "none" (above 1) at sensitivity 0.
+    double Threshold() const;
+    size_t ActiveCount() const;
+    double Seconds(uint32_t frames) const;
+
+    nlohmann::json ToJson() const;
+    // activeOnly leaves out the slice points that do not cut.
+    void PrintTable(std::ostream& out, bool activeOnly = false) const;
+};
+
+} // namespace KelvoraCli

@@ -1,0 +1,45 @@
+// An output file that only appears under its real name once it is complete. The data goes to a
+// hidden temporary file in the destination folder (so the final rename stays on one file system
+// and is atomic); Commit renames it over the destination, and destroying an uncommitted
+// StagedFile removes it. A failure part-way therefore never leaves a half-written file behind
+// and never destroys an existing file of the same name.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace KelvoraCli
+{
+
+class StagedFile
+{
+public:
+    // Creates the temporary file. Throws ToolError naming the destination when its folder
+    // cannot be written.
+    explicit StagedFile(std::filesystem::path destination);
+    ~StagedFile();
+
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    // Open descriptor of the temporary file, for writers that need one.
+    int Descriptor() const { return descriptor; }
+    const std::filesystem::path& Destination() const { return destination; }
+    const std::filesystem::path& TemporaryPath() const { return temporary; }
+
+    // Appends bytes; throws ToolError on a short write.
+    void Write(std::string_view bytes);
+    // Makes the file visible under its destination name. Throws ToolError on failure, in which
+    // case the temporary file is removed and the destination left as it was.
+    void Commit();
+
+private:
+    void Discard() noexcept;
+
+    std::filesystem::path destination;
+    std::filesystem::path temporary;
+    int descriptor = -1;
+    bool committed = false;
+};
+
+} // namespace KelvoraCli
