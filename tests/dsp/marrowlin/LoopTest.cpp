@@ -227,44 +227,50 @@ TEST(Loop, ActivityPrecedenceAndUseFlags)
 {
     TestSource source(1000);
     Loop loop;
-    auto active = [&](SlicePoint point, uint8_t useFlag = 1, bool conditional = false)
+    auto active = [&](SlicePoint point, uint8_t useFlag, bool conditional)
     {
         SlicePoints points = Cuts({point}, 0, 1000);
-        points.sensitivity = 1.0f; // every strength passes
+        points.sensitivity = 1.0f; // every strength from 0 up passes
         points.useMarkers = points.useDetected = points.useUser = useFlag;
         loop.SetAll(points, MeterSettings{}, ShapingSettings{}, true);
         return loop.IsPointActive(0, conditional);
     };
-    SlicePoint point = Cut(10);
-    point.forceOn = 0;
-    EXPECT_TRUE(active(point));
+    // deleted, lockedOn, forceOff, forceOn, conditional, strength, include conditional: active?
+    const struct
+    {
+        uint8_t deleted, lockedOn, forceOff, forceOn, conditional;
+        float strength;
+        bool include, expected;
+    } cases[] = {
+        {0, 0, 0, 0, 0, 1.0f, false, true},  {0, 0, 0, 0, 0, -1.0f, false, false},
+        {1, 1, 0, 1, 0, 1.0f, false, false}, {0, 1, 1, 0, 0, -1.0f, false, true},
+        {0, 0, 1, 1, 0, 1.0f, false, false}, {0, 0, 0, 1, 1, -1.0f, false, true},
+        {0, 0, 0, 0, 1, 1.0f, false, false}, {0, 0, 0, 0, 1, 1.0f, true, true},
+    };
+    for (const auto& c : cases)
+    {
+        SlicePoint point = Cut(10);
+        point.deleted = c.deleted;
+        point.lockedOn = c.lockedOn;
+        point.forceOff = c.forceOff;
+        point.forceOn = c.forceOn;
+        point.conditional = c.conditional;
+        point.strength = c.strength;
+        EXPECT_EQ(active(point, 1, c.include), c.expected)
+            << int(c.deleted) << int(c.lockedOn) << int(c.forceOff) << int(c.forceOn)
+            << int(c.conditional);
+    }
 
-    SlicePoint deleted = point;
-    deleted.deleted = deleted.lockedOn = 1;
-    EXPECT_FALSE(active(deleted));
-    SlicePoint locked = point;
-    locked.lockedOn = locked.forceOff = 1;
-    EXPECT_TRUE(active(locked));
-    SlicePoint off = point;
-    off.forceOff = off.forceOn = 1;
-    EXPECT_FALSE(active(off));
-    SlicePoint forced = point;
-    forced.forceOn = 1;
-    forced.strength = -1.0f;
-    EXPECT_TRUE(active(forced));
-    SlicePoint conditional = point;
-    conditional.conditional = 1;
-    EXPECT_FALSE(active(conditional));
-    EXPECT_TRUE(active(conditional, 1, true));
-
+    SlicePoint locked = Cut(10);
+    locked.lockedOn = 1;
     for (uint32_t kind : {uint32_t(Marker), uint32_t(Detected), uint32_t(User)})
     {
         locked.kind = kind;
-        EXPECT_TRUE(active(locked, 1));
-        EXPECT_FALSE(active(locked, 0)) << "kind " << kind;
+        EXPECT_TRUE(active(locked, 1, false));
+        EXPECT_FALSE(active(locked, 0, false)) << "kind " << kind;
     }
     locked.kind = 7;
-    EXPECT_FALSE(active(locked));
+    EXPECT_FALSE(active(locked, 1, false));
 }
 
 TEST(Loop, SlicesAroundActiveCuts)
