@@ -17,6 +17,13 @@ constexpr uint32_t maximumStringLength = 200000;
 
 constexpr uint64_t maximumSize = 0xFFFFFFFFu;
 
+// A 64-bit parameter, so that the test stays meaningful (and free of always-false warnings) where
+// size_t is 32 bits wide.
+bool BeyondMaximumSize(uint64_t count)
+{
+    return count > maximumSize;
+}
+
 } // namespace
 
 ByteStream::ByteStream(uint32_t capacityHint)
@@ -26,7 +33,7 @@ ByteStream::ByteStream(uint32_t capacityHint)
 
 ByteStream::ByteStream(const std::vector<uint8_t>& bytes)
 {
-    if (bytes.size() > maximumSize)
+    if (BeyondMaximumSize(bytes.size()))
         throw std::bad_alloc();
     buffer = bytes;
 }
@@ -48,7 +55,8 @@ ByteStream& ByteStream::ReadBytes(std::vector<uint8_t>& bytes)
     const uint64_t count = bytes.size();
     if (count > Size() || position > Size() - count)
     {
-        const uint32_t shown = count > maximumSize ? 0xFFFFFFFFu : static_cast<uint32_t>(count);
+        const uint32_t shown =
+            BeyondMaximumSize(count) ? 0xFFFFFFFFu : static_cast<uint32_t>(count);
         Exception::DataStreamIO::Throw(Arg(SharedString("Can't read %1 bytes"), shown), sourceFile,
                                        __LINE__);
     }
@@ -103,7 +111,7 @@ ByteStream& ByteStream::WriteBytes(const std::vector<uint8_t>& bytes)
 {
     if (bytes.empty())
         return *this;
-    if (bytes.size() > maximumSize)
+    if (BeyondMaximumSize(bytes.size()))
         throw std::bad_alloc();
     return WriteRaw(static_cast<uint32_t>(bytes.size()), bytes.data());
 }
@@ -114,7 +122,7 @@ ByteStream& ByteStream::WriteString(const SharedString& text)
     // Checked before the length goes out, so that a string the stream cannot hold leaves no
     // half-written record behind.
     const uint64_t prefixLength = lengthPrefix ? 4 : 0;
-    if (length > maximumSize || position + prefixLength + length > maximumSize)
+    if (BeyondMaximumSize(length) || BeyondMaximumSize(position + prefixLength + length))
         throw std::bad_alloc();
     if (lengthPrefix)
         WriteLong(static_cast<int32_t>(static_cast<uint32_t>(length)));
@@ -133,7 +141,7 @@ ByteStream& ByteStream::WriteRaw(uint32_t count, const void* source)
     if (count == 0)
         return *this;
     const uint64_t end = static_cast<uint64_t>(position) + count;
-    if (end > maximumSize)
+    if (BeyondMaximumSize(end))
         throw std::bad_alloc();
     if (buffer.size() < end)
         buffer.resize(static_cast<std::size_t>(end)); // new bytes are zero

@@ -19,6 +19,12 @@ constexpr uint32_t initialCapacity = 216;
 // allocated for it.
 constexpr uint32_t maximumPointCount = 1000000;
 
+// A 64-bit parameter, so that the test stays meaningful where size_t is 32 bits wide.
+bool BeyondStreamSize(uint64_t count)
+{
+    return count > 0xFFFFFFFFu;
+}
+
 uint8_t ReadFlag(Util::ByteStream& stream)
 {
     return stream.ReadBool() ? 1 : 0;
@@ -151,7 +157,7 @@ bool ReadSettingsChunk(const std::vector<uint8_t>& bytes, SlicePoints& slicePoin
                        MeterSettings& meter, ShapingSettings& shaping)
 {
     // A chunk beyond what a 32-bit stream can address cannot have been written by this format.
-    if (bytes.size() > 0xFFFFFFFFu)
+    if (BeyondStreamSize(bytes.size()))
         return false;
     try
     {

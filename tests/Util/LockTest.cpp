@@ -27,15 +27,10 @@ bool TryFromAnotherThread(Lock& lock)
 
 } // namespace
 
-TEST(Lock, KeepsItsName)
+TEST(Lock, RecursiveOwnershipBlocksOtherThreadsUntilFullyReleased)
 {
     Lock lock(SharedString("KelvoraImpl::KelvoraImpl"));
     EXPECT_EQ(lock.Name().ToString(), "KelvoraImpl::KelvoraImpl");
-}
-
-TEST(Lock, RecursiveOwnershipBlocksOtherThreadsUntilFullyReleased)
-{
-    Lock lock(SharedString("recursive"));
     lock.Acquire();
     lock.Acquire();
     EXPECT_TRUE(lock.TryAcquire()); // the owner may take it again

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
-#include <vector>
 
 using Util::SharedString;
 
@@ -41,28 +39,4 @@ TEST(SharedString, CopiesShareTheTextAndJoinConcatenates)
     EXPECT_EQ((a + SharedString()).ToString(), "left");
     EXPECT_TRUE((SharedString() + SharedString()).IsNull());
     EXPECT_EQ(a.ToString(), "left");
-}
-
-TEST(SharedString, HandlesCopiedAcrossThreadsKeepTheText)
-{
-    const SharedString shared("shared between threads");
-    std::vector<std::thread> threads;
-    std::vector<int> intact(4, 0);
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back(
-            [&shared, &intact, t]
-            {
-                bool ok = true;
-                for (int i = 0; i < 20000; ++i)
-                {
-                    SharedString copy = shared;
-                    SharedString other = copy;
-                    ok = ok && other.View() == "shared between threads";
-                }
-                intact[t] = ok ? 1 : 0;
-            });
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(intact, std::vector<int>(4, 1));
-    EXPECT_EQ(shared.ToString(), "shared between threads");
 }
