@@ -18,6 +18,17 @@
 #define KELVORA_INDEPENDENT_ITERATIONS
 #endif
 
+// The transform kernels are inlined into the two autosort entry points, which are built twice on
+// x86-64: for processors with AVX2 and FMA, and for the baseline (SSE2). The loader picks one
+// from the processor's feature flags once, when the library is loaded.
+#define KELVORA_KERNEL [[gnu::always_inline]] inline
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) &&                             \
+    !defined(__SANITIZE_ADDRESS__)
+#define KELVORA_VECTOR_CLONES [[gnu::target_clones("arch=x86-64-v3", "default")]]
+#else
+#define KELVORA_VECTOR_CLONES
+#endif
+
 namespace DSP
 {
 namespace
@@ -68,16 +79,17 @@ void UnitRoot(uint64_t k, uint64_t n, double& re, double& im)
 }
 
 // One radix-4 butterfly of the forward transform: a, b, c, d in; y0 and the untwiddled y1..y3 out.
-struct Radix4
+// T is float, or Float4 for four butterflies side by side.
+template <typename T> struct Butterfly4
 {
-    float y0r, y0i, y1r, y1i, y2r, y2i, y3r, y3i;
+    T y0r, y0i, y1r, y1i, y2r, y2i, y3r, y3i;
 
-    Radix4(float ar, float ai, float br, float bi, float cr, float ci, float dr, float di)
+    Butterfly4(T ar, T ai, T br, T bi, T cr, T ci, T dr, T di)
     {
-        const float apcR = ar + cr, apcI = ai + ci;
-        const float amcR = ar - cr, amcI = ai - ci;
-        const float bpdR = br + dr, bpdI = bi + di;
-        const float bmdR = br - dr, bmdI = bi - di;
+        const T apcR = ar + cr, apcI = ai + ci;
+        const T amcR = ar - cr, amcI = ai - ci;
+        const T bpdR = br + dr, bpdI = bi + di;
+        const T bmdR = br - dr, bmdI = bi - di;
         y0r = apcR + bpdR;
         y0i = apcI + bpdI;
         y1r = amcR + bmdI; // (a - c) - i(b - d)
@@ -88,6 +100,23 @@ struct Radix4
         y3i = amcI + bmdR;
     }
 };
+using Radix4 = Butterfly4<float>;
+
+// Four floats as one value, mapped to a vector register on every target (two halves of one on
+// the AVX build). Used where a loop would be too short for the compiler's own vector code.
+using Float4 = float __attribute__((vector_size(16)));
+
+KELVORA_KERNEL Float4 Load4(const float* p)
+{
+    Float4 v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+KELVORA_KERNEL void Store4(float* p, Float4 v)
+{
+    std::memcpy(p, &v, sizeof(v));
+}
 
 // The passes work on split buffers: M real parts followed by M imaginary parts. Their pointers
 // are restrict parameters so the compiler can turn each loop into vector code.
@@ -97,8 +126,9 @@ struct Radix4
 // With Step 2 it reads the real input itself as interleaved complex points (x_2j + i*x_2j+1),
 // which saves a separate pass to split it into re/im rows.
 template <size_t Step>
-void Radix4FirstPass(size_t m, const float* __restrict w, const float* __restrict xr,
-                     const float* __restrict xi, float* __restrict yr, float* __restrict yi)
+KELVORA_KERNEL void Radix4FirstPass(size_t m, const float* __restrict w, const float* __restrict xr,
+                                    const float* __restrict xi, float* __restrict yr,
+                                    float* __restrict yi)
 {
     for (size_t p = 0; p < m; ++p)
     {
@@ -119,12 +149,10 @@ void Radix4FirstPass(size_t m, const float* __restrict w, const float* __restric
 }
 
 // stride butterflies that share one set of twiddles: inputs q + k*quarter, outputs q + k*stride.
-// A FixedStride of 4 (the second pass) lets the compiler drop the loop for straight vector code.
-template <size_t FixedStride>
-void Radix4Group(size_t runtimeStride, size_t quarter, const float* w, const float* __restrict xr,
-                 const float* __restrict xi, float* __restrict yr, float* __restrict yi)
+KELVORA_KERNEL void Radix4Group(size_t stride, size_t quarter, const float* w,
+                                const float* __restrict xr, const float* __restrict xi,
+                                float* __restrict yr, float* __restrict yi)
 {
-    const size_t stride = FixedStride != 0 ? FixedStride : runtimeStride;
     const float w1r = w[0], w1i = w[1], w2r = w[2], w2i = w[3], w3r = w[4], w3i = w[5];
     KELVORA_INDEPENDENT_ITERATIONS
     for (size_t q = 0; q < stride; ++q)
@@ -142,11 +170,10 @@ void Radix4Group(size_t runtimeStride, size_t quarter, const float* w, const flo
     }
 }
 
-// A middle radix-4 pass over M points: span = 4m, stride (>= 4) sub-transforms side by side.
+// A middle radix-4 pass over M points: span = 4m, stride (>= 16) sub-transforms side by side.
 // Group p holds the stride butterflies at twiddle index p.
-template <size_t FixedStride>
-void Radix4Pass(size_t M, size_t span, size_t stride, const float* twiddles, const float* x,
-                float* y)
+KELVORA_KERNEL void Radix4Pass(size_t M, size_t span, size_t stride, const float* twiddles,
+                               const float* x, float* y)
 {
     const size_t m = span / 4;
     const size_t quarter = stride * m;
@@ -156,13 +183,46 @@ void Radix4Pass(size_t M, size_t span, size_t stride, const float* twiddles, con
                             twiddles[3 * m + p], twiddles[4 * m + p], twiddles[5 * m + p]};
         const size_t in = stride * p;
         const size_t out = 4 * stride * p;
-        Radix4Group<FixedStride>(stride, quarter, w, x + in, x + M + in, y + out, y + M + out);
+        Radix4Group(stride, quarter, w, x + in, x + M + in, y + out, y + M + out);
+    }
+}
+
+// The second pass, where the stride is 4: each group of butterflies is one Float4 operation.
+KELVORA_KERNEL void Radix4PassStride4(size_t M, size_t span, const float* __restrict twiddles,
+                                      const float* __restrict x, float* __restrict y)
+{
+    const size_t m = span / 4;
+    const size_t quarter = 4 * m;
+    const float* xr = x;
+    const float* xi = x + M;
+    float* yr = y;
+    float* yi = y + M;
+    for (size_t p = 0; p < m; ++p)
+    {
+        const float w1r = twiddles[p], w1i = twiddles[m + p], w2r = twiddles[2 * m + p];
+        const float w2i = twiddles[3 * m + p], w3r = twiddles[4 * m + p];
+        const float w3i = twiddles[5 * m + p];
+        const size_t in = 4 * p;
+        const size_t out = 16 * p;
+        const Butterfly4<Float4> b(Load4(xr + in), Load4(xi + in), Load4(xr + in + quarter),
+                                   Load4(xi + in + quarter), Load4(xr + in + 2 * quarter),
+                                   Load4(xi + in + 2 * quarter), Load4(xr + in + 3 * quarter),
+                                   Load4(xi + in + 3 * quarter));
+        Store4(yr + out, b.y0r);
+        Store4(yi + out, b.y0i);
+        Store4(yr + out + 4, w1r * b.y1r - w1i * b.y1i);
+        Store4(yi + out + 4, w1r * b.y1i + w1i * b.y1r);
+        Store4(yr + out + 8, w2r * b.y2r - w2i * b.y2i);
+        Store4(yi + out + 8, w2r * b.y2i + w2i * b.y2r);
+        Store4(yr + out + 12, w3r * b.y3r - w3i * b.y3i);
+        Store4(yi + out + 12, w3r * b.y3i + w3i * b.y3r);
     }
 }
 
 // The last radix-4 pass (span 4): all twiddles are 1.
-void Radix4LastPass(size_t stride, const float* __restrict xr, const float* __restrict xi,
-                    float* __restrict yr, float* __restrict yi)
+KELVORA_KERNEL void Radix4LastPass(size_t stride, const float* __restrict xr,
+                                   const float* __restrict xi, float* __restrict yr,
+                                   float* __restrict yi)
 {
     KELVORA_INDEPENDENT_ITERATIONS
     for (size_t q = 0; q < stride; ++q)
@@ -185,8 +245,9 @@ constexpr float kHalfSqrt2 = 0.707106781186547524f;
 // The last pass of odd orders (span 8): eight-point transforms along the stride, built from two
 // four-point ones joined by the constant twiddles of W8 = (1 - i)/sqrt2. Replaces a radix-4 and a
 // radix-2 pass, one sweep over the data fewer.
-void Radix8LastPass(size_t stride, const float* __restrict xr, const float* __restrict xi,
-                    float* __restrict yr, float* __restrict yi)
+KELVORA_KERNEL void Radix8LastPass(size_t stride, const float* __restrict xr,
+                                   const float* __restrict xi, float* __restrict yr,
+                                   float* __restrict yi)
 {
     KELVORA_INDEPENDENT_ITERATIONS
     for (size_t q = 0; q < stride; ++q)
@@ -221,8 +282,9 @@ void Radix8LastPass(size_t stride, const float* __restrict xr, const float* __re
 }
 
 // The last pass of odd orders (span 2): sums and differences, no twiddles.
-void Radix2LastPass(size_t stride, const float* __restrict xr, const float* __restrict xi,
-                    float* __restrict yr, float* __restrict yi)
+KELVORA_KERNEL void Radix2LastPass(size_t stride, const float* __restrict xr,
+                                   const float* __restrict xi, float* __restrict yr,
+                                   float* __restrict yi)
 {
     for (size_t q = 0; q < stride; ++q)
     {
@@ -238,10 +300,12 @@ void Radix2LastPass(size_t stride, const float* __restrict xr, const float* __re
 // the N = 2M reals, scaled: with E = (Z_k + conj Z_M-k) / 2 and O = (Z_k - conj Z_M-k) / 2i,
 // X_k = E + W^k O, W = e^(-2*pi*i/N). Each bin is computed on its own (rather than X_k and X_M-k
 // together) so that the loop reads and writes in one direction and vectorises.
-void SplitForward(const float* __restrict zr, const float* __restrict zi, float* __restrict out,
-                  size_t M, const float* __restrict wr, const float* __restrict wi, float scale)
+KELVORA_KERNEL void SplitForward(const float* __restrict zr, const float* __restrict zi,
+                                 float* __restrict out, size_t M, const float* __restrict wr,
+                                 const float* __restrict wi, float scale)
 {
     const float z0r = zr[0], z0i = zi[0];
+    const float half = 0.5f * scale;
     for (size_t k = 1; k < M; ++k)
     {
         const float ar = zr[k], ai = zi[k];
@@ -251,8 +315,8 @@ void SplitForward(const float* __restrict zr, const float* __restrict zi, float*
         // O = (di - i*dr) / 2
         const float tr = wr[k] * di + wi[k] * dr;
         const float ti = wi[k] * di - wr[k] * dr;
-        out[2 * k] = 0.5f * (sr + tr) * scale;
-        out[2 * k + 1] = 0.5f * (si + ti) * scale;
+        out[2 * k] = half * (sr + tr);
+        out[2 * k + 1] = half * (si + ti);
     }
     out[0] = (z0r + z0i) * scale;
     out[1] = 0.0f;
@@ -264,8 +328,9 @@ void SplitForward(const float* __restrict zr, const float* __restrict zi, float*
 // unnormalised inverse transform of Z' is N times the signal: Z'_k = S + i * conj(W^k) * D with
 // S = X_k + conj X_M-k and D = X_k - conj X_M-k. It stores conj Z', which lets the forward passes
 // compute the inverse transform. Im X0 and Im X_M are never read.
-void SplitInverse(const float* __restrict in, float* __restrict zr, float* __restrict zi, size_t M,
-                  const float* __restrict wr, const float* __restrict wi)
+KELVORA_KERNEL void SplitInverse(const float* __restrict in, float* __restrict zr,
+                                 float* __restrict zi, size_t M, const float* __restrict wr,
+                                 const float* __restrict wi)
 {
     for (size_t k = 1; k < M; ++k)
     {
@@ -548,7 +613,8 @@ void RealFftPlan::InverseDirect(const float* X, float* x) const
 }
 
 template <size_t Step>
-const float* RealFftPlan::RunPasses(const float* re, const float* im, float* a, float* b) const
+KELVORA_KERNEL const float* RealFftPlan::RunPasses(const float* re, const float* im, float* a,
+                                                   float* b) const
 {
     const size_t M = length_ / 2;
     // The first pass reads the input and writes a.
@@ -563,10 +629,10 @@ const float* RealFftPlan::RunPasses(const float* re, const float* im, float* a, 
         {
         case PassKind::Radix4:
             if (pass.stride == 4)
-                Radix4Pass<4>(M, pass.span, 4, twiddles_ + pass.twiddleOffset, current, next);
+                Radix4PassStride4(M, pass.span, twiddles_ + pass.twiddleOffset, current, next);
             else
-                Radix4Pass<0>(M, pass.span, pass.stride, twiddles_ + pass.twiddleOffset, current,
-                              next);
+                Radix4Pass(M, pass.span, pass.stride, twiddles_ + pass.twiddleOffset, current,
+                           next);
             break;
         case PassKind::LastRadix4:
             Radix4LastPass(pass.stride, current, current + M, next, next + M);
@@ -585,7 +651,8 @@ const float* RealFftPlan::RunPasses(const float* re, const float* im, float* a, 
     return current;
 }
 
-void RealFftPlan::ForwardAutosort(const float* source, float* destination, float* work) const
+KELVORA_VECTOR_CLONES void RealFftPlan::ForwardAutosort(const float* source, float* destination,
+                                                        float* work) const
 {
     const size_t M = length_ / 2;
     const float* z = RunPasses<2>(source, source + 1, work, work + length_);
@@ -593,7 +660,8 @@ void RealFftPlan::ForwardAutosort(const float* source, float* destination, float
     SplitForward(z, z + M, destination, M, splitRe, splitRe + M, forwardScale_);
 }
 
-void RealFftPlan::InverseAutosort(const float* source, float* destination, float* work) const
+KELVORA_VECTOR_CLONES void RealFftPlan::InverseAutosort(const float* source, float* destination,
+                                                        float* work) const
 {
     const size_t M = length_ / 2;
     float* a = work;
