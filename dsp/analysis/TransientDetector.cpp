@@ -94,27 +94,63 @@ void TransientDetector::Suppress(std::vector<float>& values, int64_t radius, boo
 {
     const int64_t count = static_cast<int64_t>(values.size());
     const int64_t half = radius / 2;
+    // Within half the radius any stronger frame suppresses; further out it must be stronger by
+    // a factor growing to 2.5 at the radius.
+    auto weight = [&](int64_t i, int64_t j)
+    {
+        const int64_t d = j > i ? j - i : i - j;
+        return d <= half ? 1.0 : 1.0 + 3.0 * static_cast<double>(d - half) / radius;
+    };
+
+    // A frame's fate only depends on whether some frame in reach beats it, not on which one
+    // is found first. A zero never beats a positive level, so for those the scan may step over
+    // zeros: next[j] leads (through a chain that is shortened as it is walked) to the first
+    // non-zero entry at or after j. With wide windows over long quiet or suppressed stretches
+    // this keeps the pass close to linear instead of quadratic.
+    std::vector<int64_t> next(static_cast<size_t>(count) + 1);
+    for (int64_t j = 0; j < count; ++j)
+        next[j] = values[j] == 0.0f ? j + 1 : j;
+    next[count] = count;
+    auto nonZeroFrom = [&](int64_t j)
+    {
+        int64_t root = j;
+        while (next[root] != root)
+            root = next[root];
+        while (next[j] != root)
+        {
+            const int64_t following = next[j];
+            next[j] = root;
+            j = following;
+        }
+        return root;
+    };
+
     for (int64_t step = 0; step < count; ++step)
     {
         const int64_t i = backward ? count - 1 - step : step;
         const float level = values[i];
-        // Zeroing a zero changes nothing; skipping it saves the scan through quiet stretches.
-        if (level == 0.0f)
+        // Zeroing a zero changes nothing, and nothing compares greater than NaN.
+        if (level == 0.0f || std::isnan(level))
             continue;
         const int64_t first = std::max<int64_t>(0, i - radius);
         const int64_t last = std::min(i + radius, count - 1);
-        for (int64_t j = first; j <= last; ++j)
+        bool beaten = false;
+        if (level > 0.0f)
         {
-            // Within half the radius any stronger frame suppresses; further out it must be
-            // stronger by a factor growing to 2.5 at the radius.
-            const int64_t d = j > i ? j - i : i - j;
-            const double weight =
-                d <= half ? 1.0 : 1.0 + 3.0 * static_cast<double>(d - half) / radius;
-            if (values[j] > weight * level)
-            {
-                values[i] = 0.0f;
-                break;
-            }
+            for (int64_t j = nonZeroFrom(first); j <= last && !beaten; j = nonZeroFrom(j + 1))
+                beaten = values[j] > weight(i, j) * level;
+        }
+        else
+        {
+            // Only hand-made tracks are negative; then zeros count too.
+            for (int64_t j = first; j <= last && !beaten; ++j)
+                beaten = values[j] > weight(i, j) * level;
+        }
+        if (beaten)
+        {
+            // Entries already zeroed in this pass no longer suppress later ones.
+            values[i] = 0.0f;
+            next[i] = i + 1;
         }
     }
 }

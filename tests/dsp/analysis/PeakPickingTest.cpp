@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace
@@ -146,6 +147,68 @@ TEST(PeakPicking, ZeroWindowSuppressesNothing)
     EXPECT_EQ(Survivors(d), (std::vector<int>{20, 21, 22, 30}));
     d.PickPeaks(nullptr, 0, 40 * 64, Rate, 1e6f, Narrow);
     EXPECT_EQ(Survivors(d), (std::vector<int>{20}));
+}
+
+// Suppression exactly as described: scan every frame in reach, in place, one direction.
+std::vector<float> ReferenceSuppress(std::vector<float> v, int64_t r, bool backward)
+{
+    const int64_t n = static_cast<int64_t>(v.size());
+    for (int64_t s = 0; s < n; ++s)
+    {
+        const int64_t i = backward ? n - 1 - s : s;
+        for (int64_t j = std::max<int64_t>(0, i - r); j <= std::min(i + r, n - 1); ++j)
+        {
+            const int64_t d = std::abs(j - i);
+            const double w = d <= r / 2 ? 1.0 : 1.0 + 3.0 * (d - r / 2) / static_cast<double>(r);
+            if (v[j] > w * v[i])
+            {
+                v[i] = 0.0f;
+                break;
+            }
+        }
+    }
+    return v;
+}
+
+TEST(PeakPicking, SuppressionMatchesTheDirectScan)
+{
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    for (int trial = 0; trial < 40; ++trial)
+    {
+        // Random tracks with stretches of zeros, a few negative entries and a NaN.
+        std::vector<float> coarse(300);
+        for (float& v : coarse)
+        {
+            const float u = value(rng);
+            v = u < 0.3f ? 0.0f : (u < 0.33f ? -u : value(rng));
+        }
+        for (int i = 100 + trial; i < 140 + trial; ++i)
+            coarse[i] = 0.0f;
+        if (trial % 4 == 0)
+            coarse[trial] = std::numeric_limits<float>::quiet_NaN();
+        for (float seconds : {0.0f, 0.002f, 0.01f, 0.0375f, 0.09375f, 0.3f, 1.0f, 1e9f})
+        {
+            const int64_t r = TransientDetector::SuppressionRadius(seconds, Rate, 64, 300);
+            auto forward = ReferenceSuppress(coarse, r, false);
+            const auto backward = ReferenceSuppress(coarse, r, true);
+            // Surviving frames land in slot max(0, 4 i - 33) with an all-zero fine track.
+            std::vector<float> expected(1200, 0.0f);
+            for (int64_t i = 0; i < 300; ++i)
+            {
+                const float a = std::max(forward[i], backward[i]);
+                const size_t slot = static_cast<size_t>(std::max<int64_t>(0, 4 * i - 33));
+                if (a > 5.5e-7f && expected[slot] < a)
+                    expected[slot] = a;
+            }
+            auto d = Prepared(coarse);
+            d.PickPeaks(nullptr, 0, 300 * 64, Rate, 1e6f, seconds);
+            ASSERT_EQ(d.candidates.size(), expected.size());
+            for (size_t slot = 0; slot < expected.size(); ++slot)
+                ASSERT_EQ(d.candidates[slot].strength, expected[slot])
+                    << "trial " << trial << " radius " << r << " slot " << slot;
+        }
+    }
 }
 
 TEST(PeakPicking, OnlyValuesAboveTheFloorArePicked)
