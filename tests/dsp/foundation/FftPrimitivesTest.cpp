@@ -285,25 +285,6 @@ TEST(FftWorkedValues, FourPoints)
         EXPECT_EQ(back[i], x[i]) << i;
 }
 
-TEST(FftWorkedValues, SixteenPointImpulseAndCosine)
-{
-    const auto plan = MakePlan(4);
-    std::vector<float> x(16, 0.0f), X(18);
-    x[1] = 1.0f; // X_k = e^(-2*pi*i*k/16)
-    ASSERT_EQ(FftForward(x.data(), X.data(), plan.get(), nullptr), StatusOk);
-    for (int k = 0; k <= 8; ++k)
-    {
-        EXPECT_NEAR(X[2 * k], std::cos(std::numbers::pi * k / 8.0), 1e-6) << k;
-        EXPECT_NEAR(X[2 * k + 1], -std::sin(std::numbers::pi * k / 8.0), 1e-6) << k;
-    }
-    // A cosine of 3 cycles puts N/2 at bin 3 only.
-    for (int i = 0; i < 16; ++i)
-        x[i] = static_cast<float>(std::cos(2.0 * std::numbers::pi * 3.0 * i / 16.0));
-    ASSERT_EQ(FftForward(x.data(), X.data(), plan.get(), nullptr), StatusOk);
-    for (int i = 0; i < 18; ++i)
-        EXPECT_NEAR(X[i], i == 6 ? 8.0f : 0.0f, 1e-5f) << i;
-}
-
 // N = 1: the spectrum is X0 = x0 followed by the two always-zero imaginary entries.
 TEST(FftWorkedValues, OnePoint)
 {
@@ -426,19 +407,6 @@ TEST(FftStatus, LargestOrdersCreateCompactPlans)
         EXPECT_EQ(bytes, 0);
         EXPECT_EQ(FftFree(plan), StatusOk);
     }
-}
-
-// One plan serves several transforms at once as long as each has its own work buffer.
-TEST(FftStatus, PlanIsSharedBetweenTransforms)
-{
-    const auto plan = MakePlan(6);
-    const auto a = RandomSignal(64, 1u), b = RandomSignal(64, 2u);
-    std::vector<float> Xa(66), Xb(66), Xa2(66);
-    ASSERT_EQ(FftForward(a.data(), Xa.data(), plan.get(), nullptr), StatusOk);
-    ASSERT_EQ(FftForward(b.data(), Xb.data(), plan.get(), nullptr), StatusOk);
-    ASSERT_EQ(FftForward(a.data(), Xa2.data(), plan.get(), nullptr), StatusOk);
-    EXPECT_EQ(Xa, Xa2);
-    EXPECT_NE(Xa, Xb);
 }
 
 } // namespace
