@@ -209,7 +209,7 @@ TEST(EngineApi, SampleRateChangesKeepTheOutputRate)
     // Created with output rate 0: the output follows the source rate until the source rate
     // changes, then stays at the old source rate.
     EnginePtr engine = MakeEngine(2, 44100, 0);
-    HostLoop loop(44100);
+    HostLoop loop(48000);
     SliceInfo slices[] = {HostSlice(0)};
     engine->SetSampleRate(48000);
     EXPECT_EQ(engine->GetSampleRate(), 48000.0);
