@@ -20,7 +20,9 @@
 
 // The transform kernels are inlined into the two autosort entry points, which are built twice on
 // x86-64: for processors with AVX2 and FMA, and for the baseline (SSE2). The loader picks one
-// from the processor's feature flags once, when the library is loaded.
+// from the processor's feature flags once, when the library is loaded. Sanitizer builds keep only
+// the baseline version, so that the test suite also exercises it on machines that would pick the
+// AVX2 one.
 #define KELVORA_KERNEL [[gnu::always_inline]] inline
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) &&                             \
     !defined(__SANITIZE_ADDRESS__)
@@ -102,8 +104,8 @@ template <typename T> struct Butterfly4
 };
 using Radix4 = Butterfly4<float>;
 
-// Four floats as one value, mapped to a vector register on every target (two halves of one on
-// the AVX build). Used where a loop would be too short for the compiler's own vector code.
+// Four floats as one value, kept in one 128-bit vector register where the target has them. Used
+// where a loop would be too short for the compiler's own vector code.
 using Float4 = float __attribute__((vector_size(16)));
 
 KELVORA_KERNEL Float4 Load4(const float* p)
@@ -242,9 +244,9 @@ KELVORA_KERNEL void Radix4LastPass(size_t stride, const float* __restrict xr,
 
 constexpr float kHalfSqrt2 = 0.707106781186547524f;
 
-// The last pass of odd orders (span 8): eight-point transforms along the stride, built from two
-// four-point ones joined by the constant twiddles of W8 = (1 - i)/sqrt2. Replaces a radix-4 and a
-// radix-2 pass, one sweep over the data fewer.
+// The last pass when log2 M is odd (span 8): eight-point transforms along the stride, built from
+// two four-point ones joined by the constant twiddles of W8 = (1 - i)/sqrt2. Replaces a radix-4 and
+// a radix-2 pass, one sweep over the data fewer.
 KELVORA_KERNEL void Radix8LastPass(size_t stride, const float* __restrict xr,
                                    const float* __restrict xi, float* __restrict yr,
                                    float* __restrict yi)
@@ -281,7 +283,7 @@ KELVORA_KERNEL void Radix8LastPass(size_t stride, const float* __restrict xr,
     }
 }
 
-// The last pass of odd orders (span 2): sums and differences, no twiddles.
+// The last pass for M = 8 (span 2, after the first radix-4 pass): sums and differences.
 KELVORA_KERNEL void Radix2LastPass(size_t stride, const float* __restrict xr,
                                    const float* __restrict xi, float* __restrict yr,
                                    float* __restrict yi)

@@ -97,7 +97,7 @@ private:
     // Autosort: pass twiddles, then the split twiddles W^k, k < M (M real parts, M imaginary).
     float* twiddles_ = nullptr;
     size_t splitOffset_ = 0;
-    Pass passes_[16] = {};
+    Pass passes_[16] = {}; // 13 at most (order 27)
     uint32_t passCount_ = 0;
 
     // InPlace: roots e^(-2*pi*i*e/N) for e = fine index and e = coarse index << fineBits_,
