@@ -23,11 +23,14 @@ struct EngineDeleter
 using EnginePtr = std::unique_ptr<KelvoraEngine, EngineDeleter>;
 
 constexpr uint32_t Rate = 44100;
-constexpr uint32_t Frames = 88200; // two bars of 4/4 at 240 BPM, or one second per bar at 120
+constexpr uint32_t Frames = 88200;
 constexpr uint32_t Hits[] = {1500, 11025, 22050, 27560, 44100, 55125, 66150, 71660, 77175};
 constexpr float Levels[] = {1.0f, 0.45f, 0.8f, 0.35f, 0.95f, 0.5f, 0.75f, 0.4f, 0.6f};
+// A few milliseconds.
+constexpr int64_t Near = Rate * 3 / 1000;
 
-// Decaying noise bursts at the hits, a little different in each channel, as a host holds them.
+// Decaying noise bursts at the hits, a little different in each channel: kick-like ones over
+// ~40 ms, weaker hat-like ones over ~15 ms. Held by the test, as a host holds its audio.
 struct DrumLoop
 {
     DrumLoop() : samples(2, std::vector<float>(Frames, 0.0f))
@@ -36,13 +39,11 @@ struct DrumLoop
         std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
         for (size_t h = 0; h < std::size(Hits); ++h)
         {
-            // Kick-like hits decay over ~40 ms, the weaker hat-like ones over ~15 ms.
-            const double decay = Levels[h] > 0.7f ? 0.040 : 0.015;
+            const double decay = (Levels[h] > 0.7f ? 0.040 : 0.015) * Rate;
             for (uint32_t i = Hits[h]; i < Frames && i < Hits[h] + 8000; ++i)
             {
-                const float envelope =
-                    Levels[h] * static_cast<float>(
-                                    std::exp(-static_cast<double>(i - Hits[h]) / (decay * Rate)));
+                const double age = i - Hits[h];
+                const float envelope = Levels[h] * static_cast<float>(std::exp(-age / decay));
                 samples[0][i] += envelope * noise(rng);
                 samples[1][i] += envelope * noise(rng);
             }
@@ -58,10 +59,9 @@ EnginePtr Analysed(DrumLoop& loop)
 {
     KelvoraEngine* engine = nullptr;
     KelvoraEngine::Create(&engine, 2, Rate, 0);
-    EnginePtr owned(engine);
     if (engine != nullptr)
         engine->SetLoop(Frames, 2, loop.pointers.data(), 0.0f, nullptr, 0);
-    return owned;
+    return EnginePtr(engine);
 }
 
 std::vector<SliceInfo> Points(KelvoraEngine& engine)
@@ -72,47 +72,24 @@ std::vector<SliceInfo> Points(KelvoraEngine& engine)
     return points;
 }
 
-uint32_t DistanceToNearestHit(uint32_t position)
+bool NearAHit(uint32_t position)
 {
-    uint32_t best = Frames;
     for (uint32_t hit : Hits)
-        best = std::min<uint32_t>(
-            best, static_cast<uint32_t>(std::abs(static_cast<int64_t>(position) - hit)));
-    return best;
+    {
+        if (std::abs(static_cast<int64_t>(position) - hit) <= Near)
+            return true;
+    }
+    return false;
 }
 
-// A few milliseconds: the refinement places an onset 8 samples ahead of a clean rise.
-constexpr uint32_t Near = Rate * 3 / 1000;
-
-TEST(Analysis, DetectedPointsCarryStrengths)
+bool HitFound(uint32_t hit, const std::vector<uint32_t>& positions)
 {
-    DrumLoop loop;
-    auto engine = Analysed(loop);
-    ASSERT_NE(engine, nullptr);
-    const auto points = Points(*engine);
-    ASSERT_GE(points.size(), std::size(Hits));
-    float strongest = 0.0f;
-    for (const auto& p : points)
+    for (uint32_t p : positions)
     {
-        EXPECT_TRUE(p.detected);
-        EXPECT_LT(p.position, Frames);
-        EXPECT_EQ(p.position, p.sourcePosition);
-        EXPECT_EQ(p.tickPosition, -1.0f);
-        EXPECT_GT(p.strength, 0.0f);
-        EXPECT_LE(p.strength, 1.0f);
-        // Sensitivity starts at 0: nothing cuts yet.
-        EXPECT_FALSE(p.aboveThreshold);
-        strongest = std::max(strongest, p.strength);
+        if (std::abs(static_cast<int64_t>(p) - hit) <= Near)
+            return true;
     }
-    EXPECT_EQ(strongest, 1.0f);
-    // Every hit was found.
-    for (uint32_t hit : Hits)
-    {
-        bool found = false;
-        for (const auto& p : points)
-            found = found || std::abs(static_cast<int64_t>(p.position) - hit) <= Near;
-        EXPECT_TRUE(found) << hit;
-    }
+    return false;
 }
 
 TEST(Analysis, RaisedSensitivityCutsAtTheHits)
@@ -120,34 +97,34 @@ TEST(Analysis, RaisedSensitivityCutsAtTheHits)
     DrumLoop loop;
     auto engine = Analysed(loop);
     ASSERT_NE(engine, nullptr);
-    engine->SetSensitivity(0.8f); // strength >= 0.04 cuts
-    const auto points = Points(*engine);
-    std::vector<uint32_t> active;
-    for (const auto& p : points)
+    float strongest = 0.0f;
+    for (const auto& p : Points(*engine))
     {
-        EXPECT_EQ(p.aboveThreshold, p.strength >= 0.2f * 0.2f - 1e-7f) << p.position;
+        EXPECT_TRUE(p.detected);
+        EXPECT_FALSE(p.aboveThreshold); // the sensitivity starts at 0
+        EXPECT_GT(p.strength, 0.0f);
+        EXPECT_LE(p.strength, 1.0f);
+        strongest = std::max(strongest, p.strength);
+    }
+    EXPECT_EQ(strongest, 1.0f);
+
+    engine->SetSensitivity(0.8f); // strength >= 0.04 cuts
+    std::vector<uint32_t> active;
+    for (const auto& p : Points(*engine))
+    {
         if (p.aboveThreshold)
             active.push_back(p.position);
     }
-    // No active point is far from a hit...
     for (uint32_t position : active)
-        EXPECT_LE(DistanceToNearestHit(position), Near) << position;
-    // ...and every hit has one.
+        EXPECT_TRUE(NearAHit(position)) << position;
     for (uint32_t hit : Hits)
-    {
-        bool found = false;
-        for (uint32_t position : active)
-            found = found || std::abs(static_cast<int64_t>(position) - hit) <= Near;
-        EXPECT_TRUE(found) << hit;
-    }
+        EXPECT_TRUE(HitFound(hit, active)) << hit;
 
-    // The region around the middle of the loop runs from the hit at 44100 (less the refinement's
-    // lead) to the next hit.
+    // The slice around the middle of the loop runs from the hit at 44100 to the next one.
     uint32_t start = 0, length = 0;
     engine->GetSliceRegion(50000, &start, &length);
-    EXPECT_LE(44100 - start, Near);
-    EXPECT_LE(DistanceToNearestHit(start + length), Near);
-    EXPECT_GT(start + length, 50000u);
+    EXPECT_LE(std::abs(static_cast<int64_t>(start) - 44100), Near);
+    EXPECT_LE(std::abs(static_cast<int64_t>(start + length) - 55125), Near);
 }
 
 TEST(Analysis, DetectionWindowReplacesThePoints)
@@ -157,26 +134,22 @@ TEST(Analysis, DetectionWindowReplacesThePoints)
     ASSERT_NE(engine, nullptr);
     const auto original = Points(*engine);
     ASSERT_TRUE(engine->AddSlice(60000));
-    EXPECT_EQ(engine->GetSliceCount(), original.size() + 1);
 
-    // No suppression at all: every coarse flux peak becomes a point, the host's is gone.
+    // No suppression: more points, all detected, the host's one gone.
     engine->SetDetectionWindow(0.0f);
-    EXPECT_EQ(engine->GetDetectionWindow(), 0.0f);
     const auto dense = Points(*engine);
     EXPECT_GT(dense.size(), original.size());
     for (const auto& p : dense)
         EXPECT_TRUE(p.detected);
 
     // When even the narrowest pass (half the window) reaches across the loop at full weight,
-    // only the single strongest onset is left: the first hit.
+    // only the strongest onset is left: the first hit.
     engine->SetDetectionWindow(20000.0f);
     const auto sparse = Points(*engine);
     ASSERT_EQ(sparse.size(), 1u);
-    EXPECT_LE(DistanceToNearestHit(sparse[0].position), Near);
     EXPECT_LE(std::abs(static_cast<int64_t>(sparse[0].position) - Hits[0]), Near);
-    EXPECT_EQ(sparse[0].strength, 1.0f);
 
-    // Back at the default the first detection comes back exactly.
+    // Back at the default, the first detection returns exactly.
     engine->SetDetectionWindow(75.0f);
     const auto again = Points(*engine);
     ASSERT_EQ(again.size(), original.size());
