@@ -1,8 +1,10 @@
 #include "ToolProcess.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,7 +32,7 @@ std::string CaptureFile()
 } // namespace
 
 ProcessResult ToolProcess::Run(const std::string& program, const std::vector<std::string>& args,
-                               const std::filesystem::path& workingFolder)
+                               const std::filesystem::path& workingFolder, long fileSizeLimit)
 {
     const std::string outPath = CaptureFile();
     const std::string errPath = CaptureFile();
@@ -51,6 +53,16 @@ ProcessResult ToolProcess::Run(const std::string& program, const std::vector<std
             _exit(126);
         if (!workingFolder.empty() && chdir(workingFolder.c_str()) != 0)
             _exit(126);
+        if (fileSizeLimit > 0)
+        {
+            // Without ignoring SIGXFSZ the first write past the limit would kill the process
+            // instead of failing.
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{static_cast<rlim_t>(fileSizeLimit),
+                               static_cast<rlim_t>(fileSizeLimit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                _exit(126);
+        }
         execvp(argv[0], argv.data());
         _exit(127);
     }
@@ -64,9 +76,9 @@ ProcessResult ToolProcess::Run(const std::string& program, const std::vector<std
 }
 
 ProcessResult ToolProcess::Kelvora(const std::vector<std::string>& args,
-                                   const std::filesystem::path& workingFolder)
+                                   const std::filesystem::path& workingFolder, long fileSizeLimit)
 {
-    return Run(KELVORA_TOOL, args, workingFolder);
+    return Run(KELVORA_TOOL, args, workingFolder, fileSizeLimit);
 }
 
 ProcessResult ToolProcess::Python(const std::string& script, const std::vector<std::string>& args)

@@ -2,6 +2,7 @@
 
 #include "tools/kelvora/AudioFormat.h"
 #include "tools/kelvora/AudioWriter.h"
+#include "tools/kelvora/Interruption.h"
 #include "tools/kelvora/ToolError.h"
 
 #include <algorithm>
@@ -116,6 +117,7 @@ AudioFile AudioFile::Read(const std::filesystem::path& path)
     uint32_t done = 0;
     while (done < frames)
     {
+        Interruption::Check();
         const sf_count_t wanted = std::min<sf_count_t>(ReadChunkFrames, frames - done);
         const sf_count_t got = sf_readf_float(handle.get(), interleaved.data(), wanted);
         if (got <= 0)

@@ -75,6 +75,7 @@ void AudioWriter::Finish()
             throw ToolError::About(file.Destination().string(),
                                    std::string("write failed: ") + sf_error_number(status));
     }
+    file.Close();
 }
 
 void AudioWriter::Commit()

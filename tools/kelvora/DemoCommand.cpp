@@ -6,6 +6,7 @@
 #include "tools/kelvora/Console.h"
 #include "tools/kelvora/DrumLoopSynth.h"
 #include "tools/kelvora/EngineSession.h"
+#include "tools/kelvora/Interruption.h"
 #include "tools/kelvora/LoopReport.h"
 #include "tools/kelvora/RenderCommand.h"
 #include "tools/kelvora/ToolError.h"
@@ -98,7 +99,7 @@ int DemoCommand::Run()
     catch (const ToolError& error)
     {
         console.Error(error.what());
-        return 1;
+        return Interruption::Requested() ? Interruption::ExitStatus() : 1;
     }
 }
 

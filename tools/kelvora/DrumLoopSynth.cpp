@@ -114,7 +114,7 @@ void DrumLoopSynth::AddVoice(AudioFile& audio, const Hit& hit) const
     switch (hit.voice)
     {
     case Voice::Kick:
-        seconds = 0.45;
+        seconds = 0.3;
         break;
     case Voice::Snare:
         seconds = 0.3;
@@ -147,7 +147,7 @@ void DrumLoopSynth::AddVoice(AudioFile& audio, const Hit& hit) const
             // Pitch drops from 160 Hz to 48 Hz in the first tens of milliseconds.
             const double frequency = 48.0 + 112.0 * std::exp(-t / 0.03);
             phase += 2.0 * Pi * frequency / rate;
-            const double body = std::sin(phase) * std::exp(-t / 0.14);
+            const double body = std::sin(phase) * std::exp(-t / 0.08);
             const double click = (i < rate * 0.002) ? noise.Next() * 0.3 * (1.0 - t / 0.002) : 0.0;
             sample = static_cast<float>(body + click);
             break;

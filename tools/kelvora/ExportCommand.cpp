@@ -7,6 +7,7 @@
 #include "tools/kelvora/EngineOptions.h"
 #include "tools/kelvora/EngineSession.h"
 #include "tools/kelvora/FileBatch.h"
+#include "tools/kelvora/Interruption.h"
 #include "tools/kelvora/LoopReport.h"
 #include "tools/kelvora/MidiFile.h"
 #include "tools/kelvora/OptionChecks.h"
@@ -115,12 +116,32 @@ void ExportCommand::ExportFile(const std::string& file)
     const LoopReport report = session.Report();
     const MidiFile midi = SliceMidi(report, static_cast<uint8_t>(baseNote), midiFormat);
 
-    // The folder is made only now, so an input that fails early leaves no empty folder behind.
+    // The folder is made only now, so an input that fails early leaves no empty folder behind,
+    // and removed again if this export made it and then failed.
     std::error_code error;
+    const bool folderExisted = std::filesystem::exists(dir, error);
     std::filesystem::create_directories(dir, error);
     if (error || !std::filesystem::is_directory(dir))
         throw ToolError::About(folder, "cannot create output folder: " +
                                            (error ? error.message() : std::string("not a folder")));
+    try
+    {
+        WriteSlices(file, audio, report, midi, format);
+    }
+    catch (...)
+    {
+        if (!folderExisted)
+            std::filesystem::remove(dir, error); // only succeeds while it is empty
+        throw;
+    }
+}
+
+void ExportCommand::WriteSlices(const std::string& file, const AudioFile& audio,
+                                const LoopReport& report, const MidiFile& midi,
+                                const AudioFormat& format)
+{
+    const std::filesystem::path dir(folder);
+    const std::string stem = std::filesystem::path(file).stem().string();
 
     SfzMap sfz("Slices of " + std::filesystem::path(file).filename().string() + ", " +
                std::to_string(report.regions.size()) + " keys from " + std::to_string(baseNote));
@@ -128,6 +149,7 @@ void ExportCommand::ExportFile(const std::string& file)
     std::vector<std::unique_ptr<AudioWriter>> slices;
     for (size_t i = 0; i < report.regions.size(); ++i)
     {
+        Interruption::Check();
         const LoopReport::Region& region = report.regions[i];
         const std::string name =
             stem + "-slice" + Numbered(i + 1, report.regions.size()) + "." + format.Extension();

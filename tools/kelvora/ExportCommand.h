@@ -13,6 +13,8 @@
 namespace KelvoraCli
 {
 
+class AudioFile;
+class AudioFormat;
 class Console;
 class MidiFile;
 struct LoopReport;
@@ -34,6 +36,8 @@ public:
 
 private:
     void ExportFile(const std::string& file);
+    void WriteSlices(const std::string& file, const AudioFile& audio, const LoopReport& report,
+                     const MidiFile& midi, const AudioFormat& format);
 
     Console& console;
     CLI::App* command = nullptr;

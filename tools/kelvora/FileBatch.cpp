@@ -1,6 +1,7 @@
 #include "tools/kelvora/FileBatch.h"
 
 #include "tools/kelvora/Console.h"
+#include "tools/kelvora/Interruption.h"
 #include "tools/kelvora/ToolError.h"
 
 #include <new>
@@ -23,13 +24,22 @@ int FileBatch::Run(const std::vector<std::string>& files,
     int failures = 0;
     for (size_t i = 0; i < files.size(); ++i)
     {
+        if (Interruption::Requested())
+        {
+            console.EndProgress();
+            console.Error("interrupted");
+            return Interruption::ExitStatus();
+        }
         const std::string& file = files[i];
         std::string message;
+        std::string status;
         if (files.size() > 1)
-            console.Progress("[" + std::to_string(i + 1) + "/" + std::to_string(files.size()) +
-                             "] " + verb + " " + file);
-        else
-            console.Progress(verb + " " + file);
+            status.append("[")
+                .append(std::to_string(i + 1))
+                .append("/")
+                .append(std::to_string(files.size()))
+                .append("] ");
+        console.Progress(status.append(verb).append(" ").append(file));
         try
         {
             work(file);
@@ -39,6 +49,11 @@ int FileBatch::Run(const std::vector<std::string>& files,
         catch (const ToolError& error)
         {
             message = error.what();
+            if (Interruption::Requested())
+            {
+                console.Error(file + ": interrupted; its output was not written");
+                return Interruption::ExitStatus();
+            }
         }
         catch (const std::bad_alloc&)
         {

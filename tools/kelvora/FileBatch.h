@@ -16,7 +16,8 @@ class FileBatch
 public:
     FileBatch(Console& console, std::string verb);
 
-    // Returns 0 when every file succeeded, 1 otherwise. work reports failure by throwing
+    // Returns 0 when every file succeeded, 1 otherwise, 128 + signal when interrupted (the
+    // remaining files are then skipped). work reports failure by throwing
     // ToolError (or any std::exception, reported with the file's name).
     int Run(const std::vector<std::string>& files,
             const std::function<void(const std::string& file)>& work);

@@ -7,6 +7,7 @@
 #include "tools/kelvora/EngineOptions.h"
 #include "tools/kelvora/EngineSession.h"
 #include "tools/kelvora/FileBatch.h"
+#include "tools/kelvora/Interruption.h"
 #include "tools/kelvora/OptionChecks.h"
 #include "tools/kelvora/OutputPaths.h"
 #include "tools/kelvora/ToolError.h"
@@ -83,6 +84,7 @@ uint64_t RenderCommand::RenderLoop(AudioFile& audio, const EngineSettings& setti
     while (done < total)
     {
         const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(block, total - done));
+        Interruption::Check();
         session.Render(count, pointers.data());
         writer.Write(pointers.data(), count);
         done += count;

@@ -81,10 +81,10 @@ void StagedFile::Write(std::string_view bytes)
     }
 }
 
-void StagedFile::Commit()
+void StagedFile::Close()
 {
-    if (committed || descriptor < 0)
-        throw ToolError::About(destination.string(), "output already finished");
+    if (descriptor < 0)
+        return;
     if (fchmod(descriptor, DefaultFileMode()) != 0 || ::close(descriptor) != 0)
     {
         const int code = errno;
@@ -93,6 +93,13 @@ void StagedFile::Commit()
         throw ToolError::About(destination.string(), "write failed: " + SystemError(code));
     }
     descriptor = -1;
+}
+
+void StagedFile::Commit()
+{
+    if (committed || temporary.empty())
+        throw ToolError::About(destination.string(), "output already finished");
+    Close();
     if (std::rename(temporary.c_str(), destination.c_str()) != 0)
     {
         const int code = errno;

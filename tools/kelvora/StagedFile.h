@@ -29,8 +29,12 @@ public:
 
     // Appends bytes; throws ToolError on a short write.
     void Write(std::string_view bytes);
-    // Makes the file visible under its destination name. Throws ToolError on failure, in which
-    // case the temporary file is removed and the destination left as it was.
+    // Completes the temporary file and releases its descriptor (many staged files can then wait
+    // for their Commit without running out of descriptors). Throws ToolError on failure.
+    void Close();
+    // Makes the file visible under its destination name, closing it first if needed. Throws
+    // ToolError on failure, in which case the temporary file is removed and the destination left as
+    // it was.
     void Commit();
 
 private:

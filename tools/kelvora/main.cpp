@@ -4,6 +4,7 @@
 #include "tools/kelvora/Console.h"
 #include "tools/kelvora/DemoCommand.h"
 #include "tools/kelvora/ExportCommand.h"
+#include "tools/kelvora/Interruption.h"
 #include "tools/kelvora/RenderCommand.h"
 
 #include <CLI/CLI.hpp>
@@ -50,6 +51,7 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    Interruption::Install();
     try
     {
         if (analyse.Chosen())

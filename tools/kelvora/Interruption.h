@@ -1,0 +1,20 @@
+// Ctrl-C (or a polite kill) during a long render should not leave a half-written file behind.
+// The first SIGINT or SIGTERM only raises a flag that the long loops check; they then throw,
+// and the staged outputs clean up on the way out. A second signal ends the program at once.
+#pragma once
+
+namespace KelvoraCli
+{
+
+class Interruption
+{
+public:
+    static void Install();
+    static bool Requested();
+    // Throws ToolError("interrupted") when a signal has arrived.
+    static void Check();
+    // The conventional exit status after an interrupt: 128 + the signal number.
+    static int ExitStatus();
+};
+
+} // namespace KelvoraCli
