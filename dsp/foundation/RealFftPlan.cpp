@@ -328,15 +328,16 @@ KELVORA_KERNEL void SplitForward(const float* __restrict zr, const float* __rest
 // The reverse of SplitForward, unscaled: builds Z' = 2Z from a CCS spectrum, so that the
 // unnormalised inverse transform of Z' is N times the signal: Z'_k = S + i * conj(W^k) * D with
 // S = X_k + conj X_M-k and D = X_k - conj X_M-k. It stores conj Z', which lets the forward passes
-// compute the inverse transform. Im X0 and Im X_M are never read.
-KELVORA_KERNEL void SplitInverse(const float* __restrict in, float* __restrict zr,
-                                 float* __restrict zi, size_t M, const float* __restrict wr,
-                                 const float* __restrict wi)
+// compute the inverse transform. Bins 0..M-1 come as re/im rows (so that the loop vectorises like
+// SplitForward) and Re X_M on its own; Im X0 (xi[0]) and Im X_M do not enter.
+KELVORA_KERNEL void SplitInverse(const float* __restrict xr, const float* __restrict xi, float xm,
+                                 float* __restrict zr, float* __restrict zi, size_t M,
+                                 const float* __restrict wr, const float* __restrict wi)
 {
     for (size_t k = 1; k < M; ++k)
     {
-        const float ar = in[2 * k], ai = in[2 * k + 1];
-        const float br = in[2 * (M - k)], bi = -in[2 * (M - k) + 1];
+        const float ar = xr[k], ai = xi[k];
+        const float br = xr[M - k], bi = -xi[M - k];
         const float sr = ar + br, si = ai + bi;
         const float dr = ar - br, di = ai - bi;
         const float tr = wi[k] * dr - wr[k] * di;
@@ -344,9 +345,19 @@ KELVORA_KERNEL void SplitInverse(const float* __restrict in, float* __restrict z
         zr[k] = sr + tr;
         zi[k] = -(si + ti);
     }
-    const float x0 = in[0], xm = in[2 * M];
-    zr[0] = x0 + xm;
-    zi[0] = xm - x0;
+    zr[0] = xr[0] + xm;
+    zi[0] = xm - xr[0];
+}
+
+// Interleaved pairs (re, im) into re/im rows.
+KELVORA_KERNEL void Deinterleave(size_t count, const float* __restrict pairs, float* __restrict re,
+                                 float* __restrict im)
+{
+    for (size_t j = 0; j < count; ++j)
+    {
+        re[j] = pairs[2 * j];
+        im[j] = pairs[2 * j + 1];
+    }
 }
 
 } // namespace
@@ -668,7 +679,9 @@ KELVORA_VECTOR_CLONES void RealFftPlan::InverseAutosort(const float* source, flo
     float* a = work;
     float* b = work + length_;
     const float* splitRe = twiddles_ + splitOffset_;
-    SplitInverse(source, a, a + M, M, splitRe, splitRe + M);
+    // Bins 0..M-1 go to b as rows; b is free until the first pass writes it.
+    Deinterleave(M, source, b, b + M);
+    SplitInverse(b, b + M, source[2 * M], a, a + M, M, splitRe, splitRe + M);
     const float* z = RunPasses<1>(a, a + M, b, a);
     // The passes computed the forward transform of conj Z', so the signal is its conjugate.
     const float* __restrict re = z;
