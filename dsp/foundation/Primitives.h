@@ -31,7 +31,8 @@ enum FftScaling : int32_t
 
 // Algorithm hints of FftCreate. Every hint computes the same transform. Fast plans keep their
 // passes in a work buffer of 8 * N bytes (+ 16) and run autosorting radix-4 passes; compact plans
-// work in place in the destination, need no work buffer and keep only a few kilobytes of tables.
+// work in place in the destination, need no work buffer and keep root tables of about 2 * sqrt(N)
+// entries (under a megabyte at order 30).
 // Any value other than FftHintCompact means fast. Orders above 27 are always compact because their
 // work buffer would not be expressible as a 32-bit byte count.
 enum FftHint : int32_t
