@@ -57,7 +57,7 @@ void AnalyseCommand::WriteSvg(const AudioFile& audio, const LoopReport& report,
 
 int AnalyseCommand::Run()
 {
-    nlohmann::json records = nlohmann::json::array();
+    nlohmann::ordered_json records = nlohmann::ordered_json::array();
     std::optional<OutputPaths> svgPaths;
     if (!svgPath.empty())
         svgPaths.emplace(svgPath, files.size() > 1, "", ".svg");

@@ -21,7 +21,7 @@ std::string Format(const char* pattern, double value)
 
 // A float widened to double prints as 0.8199999928474426; going through the float's shortest
 // decimal form gives the 0.82 the engine meant. Non-finite values have no JSON form.
-nlohmann::json Decimal(float value)
+nlohmann::ordered_json Decimal(float value)
 {
     if (!std::isfinite(value))
         return nullptr;
@@ -52,9 +52,9 @@ double LoopReport::Seconds(uint32_t frames) const
     return sampleRate ? static_cast<double>(frames) / sampleRate : 0.0;
 }
 
-nlohmann::json LoopReport::ToJson() const
+nlohmann::ordered_json LoopReport::ToJson() const
 {
-    nlohmann::json slicesJson = nlohmann::json::array();
+    nlohmann::ordered_json slicesJson = nlohmann::ordered_json::array();
     for (const Slice& slice : slices)
         slicesJson.push_back({{"index", slice.index},
                               {"position", slice.position},
@@ -62,7 +62,7 @@ nlohmann::json LoopReport::ToJson() const
                               {"strength", Decimal(slice.strength)},
                               {"active", slice.active},
                               {"detected", slice.detected}});
-    nlohmann::json regionsJson = nlohmann::json::array();
+    nlohmann::ordered_json regionsJson = nlohmann::ordered_json::array();
     for (const Region& region : regions)
         regionsJson.push_back({{"start", region.start},
                                {"length", region.length},
@@ -80,7 +80,8 @@ nlohmann::json LoopReport::ToJson() const
               {"beatsPerBar", beatsPerBar},
               {"beatUnit", beatUnit}}},
             {"sensitivity", Decimal(sensitivity)},
-            {"threshold", sensitivity > 0.0f ? nlohmann::json(Threshold()) : nlohmann::json()},
+            {"threshold",
+             sensitivity > 0.0f ? nlohmann::ordered_json(Threshold()) : nlohmann::ordered_json()},
             {"detectionWindowMs", Decimal(detectionWindowMs)},
             {"activeSlices", ActiveCount()},
             {"slices", slicesJson},

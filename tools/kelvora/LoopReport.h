@@ -49,7 +49,7 @@ struct LoopReport
     size_t ActiveCount() const;
     double Seconds(uint32_t frames) const;
 
-    nlohmann::json ToJson() const;
+    nlohmann::ordered_json ToJson() const;
     // activeOnly leaves out the slice points that do not cut.
     void PrintTable(std::ostream& out, bool activeOnly = false) const;
 };

@@ -19,6 +19,9 @@ std::filesystem::path OutputPaths::For(const std::string& inputFile)
     std::filesystem::path path;
     if (std::filesystem::is_directory(requested, error))
         path = requested / (stem + suffix + extension);
+    else if (severalInputs && requested.extension().empty())
+        // Meant as a folder, surely: a file name without extension says nothing of the format.
+        throw ToolError::About(requested.string(), "no such folder");
     else if (severalInputs)
         path = requested.parent_path() /
                (requested.stem().string() + "-" + stem + requested.extension().string());
