@@ -1,4 +1,5 @@
 #include "dsp/foundation/AlignedFloatVector.h"
+#include "dsp/foundation/DataTail1D.h"
 
 #include <gtest/gtest.h>
 
@@ -6,146 +7,96 @@
 #include <numeric>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 namespace
 {
 
 using DSP::AlignedFloatVector;
 
-bool Aligned(const AlignedFloatVector& v)
+bool Aligned(const float* p)
 {
-    return reinterpret_cast<uintptr_t>(v.data()) % 32 == 0;
+    return reinterpret_cast<uintptr_t>(p) % 32 == 0;
 }
 
-void FillRamp(AlignedFloatVector& v)
+std::vector<float> Values(const AlignedFloatVector& v)
 {
-    std::iota(v.begin(), v.end(), 1.0f);
+    return std::vector<float>(v.begin(), v.end());
 }
 
-TEST(AlignedFloatVector, StartsEmptyAndConstructsValues)
+TEST(AlignedFloatVector, ConstructsZerosOrTheFill)
 {
-    const AlignedFloatVector none;
+    const AlignedFloatVector none, zeros(5), filled(3, -2.5f);
     EXPECT_TRUE(none.empty());
-    EXPECT_EQ(none.size(), 0u);
     EXPECT_EQ(none.capacity(), 0u);
     EXPECT_EQ(none.begin(), none.end());
-
-    const AlignedFloatVector zeros(5);
-    ASSERT_EQ(zeros.size(), 5u);
-    EXPECT_TRUE(Aligned(zeros));
-    for (float x : zeros)
-        EXPECT_EQ(x, 0.0f);
-
-    const AlignedFloatVector filled(3, -2.5f);
-    EXPECT_EQ(filled[0], -2.5f);
-    EXPECT_EQ(filled[2], -2.5f);
+    EXPECT_TRUE(Aligned(zeros.data()));
+    EXPECT_EQ(Values(zeros), std::vector<float>(5, 0.0f));
+    EXPECT_EQ(Values(filled), std::vector<float>(3, -2.5f));
     EXPECT_EQ(AlignedFloatVector::max_size(), 4294967295u);
 }
 
 // Capacity grows to max(1.5 * capacity, needed); kept values survive, new ones are 0 or the fill.
+// Shrinking keeps the storage, and growing inside it writes fresh values over the old ones.
 TEST(AlignedFloatVector, GrowsByHalfOrToTheNeededSize)
 {
     AlignedFloatVector v;
     v.resize(10);
-    EXPECT_EQ(v.capacity(), 10u);
-    FillRamp(v);
+    std::iota(v.begin(), v.end(), 1.0f);
+    const size_t sizes[] = {11, 16, 100}, capacities[] = {15, 22, 100};
+    for (int step = 0; step < 3; ++step)
+    {
+        v.resize(sizes[step], step == 1 ? 7.0f : 0.0f);
+        EXPECT_EQ(v.capacity(), capacities[step]);
+    }
+    EXPECT_TRUE(Aligned(v.data()));
+    for (size_t i = 0; i < 100; ++i)
+        ASSERT_EQ(v[i], i < 10 ? float(i + 1) : (i > 10 && i < 16) ? 7.0f : 0.0f) << i;
 
-    v.resize(11);
-    EXPECT_EQ(v.capacity(), 15u);
-    v.resize(16, 7.0f);
-    EXPECT_EQ(v.capacity(), 22u);
-    v.resize(100);
-    EXPECT_EQ(v.capacity(), 100u);
-    EXPECT_TRUE(Aligned(v));
-    for (int i = 0; i < 10; ++i)
-        ASSERT_EQ(v[i], static_cast<float>(i + 1)) << i;
-    EXPECT_EQ(v[10], 0.0f);
-    for (int i = 11; i < 16; ++i)
-        ASSERT_EQ(v[i], 7.0f) << i;
-    for (int i = 16; i < 100; ++i)
-        ASSERT_EQ(v[i], 0.0f) << i;
-}
-
-// Shrinking keeps the storage; growing again inside it writes fresh values over the old ones.
-TEST(AlignedFloatVector, ShrinkKeepsStorageRegrowRefillsReserveIsExact)
-{
-    AlignedFloatVector v(8, 5.0f);
     const float* storage = v.data();
     v.resize(3);
-    EXPECT_EQ(v.size(), 3u);
-    EXPECT_EQ(v.capacity(), 8u);
     v.resize(6);
     EXPECT_EQ(v.data(), storage);
-    EXPECT_EQ(v[2], 5.0f);
-    EXPECT_EQ(v[3], 0.0f);
-    EXPECT_EQ(v[5], 0.0f);
-
+    EXPECT_EQ(Values(v), (std::vector<float>{1, 2, 3, 0, 0, 0}));
     v.clear();
     EXPECT_TRUE(v.empty());
-    EXPECT_EQ(v.capacity(), 8u);
-
-    // reserve takes exactly what is asked and keeps the elements.
-    v.resize(2, 1.0f);
-    v.reserve(5);
+    v.reserve(20); // within the capacity: nothing moves
     EXPECT_EQ(v.data(), storage);
-    v.reserve(20);
-    EXPECT_EQ(v.capacity(), 20u);
-    EXPECT_EQ(v.size(), 2u);
-    EXPECT_EQ(v[1], 1.0f);
-    EXPECT_TRUE(Aligned(v));
+    v.resize(2, 1.0f);
+    v.reserve(120); // exactly what is asked, elements kept
+    EXPECT_EQ(v.capacity(), 120u);
+    EXPECT_EQ(Values(v), (std::vector<float>{1, 1}));
+    EXPECT_TRUE(Aligned(v.data()));
 }
 
-TEST(AlignedFloatVector, CopiesAreIndependent)
+TEST(AlignedFloatVector, CopiesAreIndependentMovesTakeTheStorage)
 {
     AlignedFloatVector original(6);
-    FillRamp(original);
-
-    AlignedFloatVector copy(original);
+    std::iota(original.begin(), original.end(), 1.0f);
+    AlignedFloatVector copy(original), small(2, 9.0f), big(50, 9.0f);
     EXPECT_NE(copy.data(), original.data());
-    EXPECT_TRUE(Aligned(copy));
-    EXPECT_EQ(copy.capacity(), 6u);
+    EXPECT_TRUE(Aligned(copy.data()));
     copy[0] = -1.0f;
     EXPECT_EQ(original[0], 1.0f);
-    EXPECT_EQ(copy[5], 6.0f);
-
-    AlignedFloatVector small(2, 9.0f);
     small = original; // grows
-    ASSERT_EQ(small.size(), 6u);
-    EXPECT_EQ(small[5], 6.0f);
-
-    AlignedFloatVector big(50, 9.0f);
     const float* bigStorage = big.data();
     big = original; // reuses its storage
-    EXPECT_EQ(big.size(), 6u);
     EXPECT_EQ(big.data(), bigStorage);
-    EXPECT_EQ(big[3], 4.0f);
-
     const AlignedFloatVector& alias = big;
     big = alias;
-    EXPECT_EQ(big[3], 4.0f);
-    big = AlignedFloatVector();
+    EXPECT_EQ(Values(small), Values(original));
+    EXPECT_EQ(Values(big), Values(original));
+
+    AlignedFloatVector moved(std::move(big)), target(10, 1.0f);
+    EXPECT_EQ(moved.data(), bigStorage);
     EXPECT_TRUE(big.empty());
-}
-
-TEST(AlignedFloatVector, MovesTakeTheStorage)
-{
-    AlignedFloatVector source(4, 2.0f);
-    const float* storage = source.data();
-    AlignedFloatVector moved(std::move(source));
-    EXPECT_EQ(moved.data(), storage);
-    EXPECT_EQ(moved.size(), 4u);
-    EXPECT_TRUE(source.empty());
-    EXPECT_EQ(source.capacity(), 0u);
-
-    AlignedFloatVector target(10, 1.0f);
+    EXPECT_EQ(big.capacity(), 0u);
     target = std::move(moved);
-    EXPECT_EQ(target.data(), storage);
-    EXPECT_EQ(target.size(), 4u);
+    EXPECT_EQ(target.data(), bigStorage);
+    EXPECT_EQ(Values(target), Values(original));
     EXPECT_TRUE(moved.empty());
-
-    // A moved-from vector is usable again.
-    moved.resize(3, 4.0f);
-    EXPECT_EQ(moved[2], 4.0f);
+    moved.resize(3, 4.0f); // a moved-from vector is usable again
+    EXPECT_EQ(Values(moved), std::vector<float>(3, 4.0f));
 }
 
 TEST(AlignedFloatVector, RejectsSizesBeyondTheMaximum)
@@ -153,12 +104,36 @@ TEST(AlignedFloatVector, RejectsSizesBeyondTheMaximum)
     if constexpr (sizeof(size_t) > 4)
     {
         AlignedFloatVector v(2, 1.0f);
-        const size_t tooMany = static_cast<size_t>(AlignedFloatVector::max_size()) + 1;
+        const size_t tooMany = size_t{AlignedFloatVector::max_size()} + 1;
         EXPECT_THROW(v.resize(tooMany), std::length_error);
         EXPECT_THROW(v.reserve(tooMany), std::length_error);
-        EXPECT_EQ(v.size(), 2u);
-        EXPECT_EQ(v[1], 1.0f);
+        EXPECT_EQ(Values(v), std::vector<float>(2, 1.0f));
     }
+}
+
+// The analysis uses DataTail1D as a zeroed aligned scratch array of a given length.
+TEST(DataTail1D, LengthGivesAlignedZerosAndBlockLengthResizes)
+{
+    const DSP::DataTail1D empty(0);
+    EXPECT_EQ(empty.Size(), 0u);
+    EXPECT_EQ(empty.GetCapacity(), 0u);
+    for (uint32_t length : {5u, 33u, 1u << 20})
+    {
+        const DSP::DataTail1D buffer(length);
+        EXPECT_TRUE(Aligned(buffer.Data())) << length;
+        EXPECT_EQ(buffer.GetCapacity(), length);
+        EXPECT_EQ(buffer.Size(), 0u); // nothing filled yet
+        for (uint32_t i = 0; i < length; ++i)
+            ASSERT_EQ(buffer.Data()[i], 0.0f) << length << " " << i;
+    }
+    DSP::DataTail1D buffer(8);
+    buffer.SetBlockLength(100);
+    EXPECT_EQ(buffer.GetBlockLength(), 100u);
+    EXPECT_EQ(buffer.GetCapacity(), 100u);
+    EXPECT_TRUE(Aligned(buffer.Data()));
+    EXPECT_EQ(buffer.Size(), 0u); // fill = tail, and there is no tail
+    buffer.SetBlockLength(0);     // the storage never drops below one sample
+    EXPECT_EQ(buffer.GetCapacity(), 1u);
 }
 
 } // namespace
