@@ -1,37 +1,24 @@
 #include "dsp/analysis/TransientDetector.h"
+#include "tests/dsp/analysis/AnalysisAudio.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <random>
+#include <functional>
 #include <vector>
 
 namespace
 {
 
 using DSP::DetectedTransient;
-using Audio = std::vector<std::vector<float>>;
-
-// Silence, then random signs of magnitude `level` from `onset` for `duration` samples: a sound
-// whose absolute value, and so its frame energy, is constant from its first sample on.
-std::vector<float> Burst(size_t length, size_t onset, size_t duration, float level, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<float> x(length, 0.0f);
-    for (size_t i = onset; i < onset + duration && i < length; ++i)
-        x[i] = (rng() & 1) ? level : -level;
-    return x;
-}
 
 std::vector<DetectedTransient> Detect(const Audio& audio, uint32_t rate = 44100,
                                       float windowMs = 75.0f)
 {
-    std::vector<const float*> channels;
-    for (const auto& c : audio)
-        channels.push_back(c.data());
     std::vector<DetectedTransient> out{{123, 0.5f}}; // cleared by the call
-    DSP::DetectTransients(rate, static_cast<uint32_t>(audio.size()),
-                          static_cast<uint32_t>(audio[0].size()), channels.data(), out, windowMs);
+    DSP::DetectTransients(rate, uint32_t(audio.size()), uint32_t(audio[0].size()),
+                          Pointers(audio).data(), out, windowMs);
     for (const auto& t : out)
     {
         EXPECT_LT(t.position, audio[0].size());
@@ -43,10 +30,9 @@ std::vector<DetectedTransient> Detect(const Audio& audio, uint32_t rate = 44100,
 
 bool Same(const std::vector<DetectedTransient>& a, const std::vector<DetectedTransient>& b)
 {
-    bool same = a.size() == b.size();
-    for (size_t i = 0; same && i < a.size(); ++i)
-        same = a[i].position == b[i].position && a[i].strength == b[i].strength;
-    return same;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const auto& s, const auto& t)
+                      { return s.position == t.position && s.strength == t.strength; });
 }
 
 TEST(DetectTransients, SilenceAndShortLoopsFindNothing)
@@ -56,7 +42,7 @@ TEST(DetectTransients, SilenceAndShortLoopsFindNothing)
     EXPECT_TRUE(Detect({Burst(255, 10, 245, 1.0f, 1)}).empty());
 }
 
-TEST(DetectTransients, SingleClickPlacedByTheRefinement)
+TEST(DetectTransients, ClickPlacedByTheRefinement)
 {
     // A click of constant magnitude 1 starting at P = 16 m + r after silence. The fine frames
     // (hop 16) are centred on 16 f; their 32-point energy windows cover 16 f - 16 .. 16 f + 15.
@@ -89,35 +75,29 @@ TEST(DetectTransients, SingleClickPlacedByTheRefinement)
     ASSERT_EQ(low.size(), 1u);
     EXPECT_EQ(low[0].position, 5000u - 8);
 
+    // A second, silent channel changes nothing. A third that jumps to 80 ten samples after the
+    // onset is ignored by the tracks, but the step search sums every channel: the rooted level
+    // rises from 1 to 3 there, twice the first rise, so the onset moves to (P + 10) - 8.
+    const size_t onset = 16 * 300;
+    const auto first = Burst(16384, onset, 1024, 1.0f, 7);
+    std::vector<float> silent(16384, 0.0f), third(16384, 0.0f);
+    std::fill(third.begin() + onset + 10, third.begin() + onset + 1024, 80.0f);
+    const auto stereo = Detect({first, silent}), three = Detect({first, silent, third});
+    ASSERT_EQ(stereo.size(), 1u);
+    ASSERT_EQ(three.size(), 1u);
+    EXPECT_EQ(stereo[0].position, onset - 8);
+    EXPECT_EQ(three[0].position, onset + 2);
+    EXPECT_EQ(three[0].strength, 1.0f);
+
     // A single-sample click has no "after" level to rise to: unrefined, it lands on a fine
     // frame boundary shortly before it, at full strength.
-    std::vector<float> impulse(16384, 0.0f);
-    impulse[5000] = 0.8f;
-    const auto out = Detect({impulse});
+    silent[5000] = 0.8f;
+    const auto out = Detect({silent});
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].strength, 1.0f);
     EXPECT_EQ(out[0].position % 16, 0u);
     EXPECT_LE(out[0].position, 5000u);
     EXPECT_GE(out[0].position, 5000u - 16 * 32);
-}
-
-TEST(DetectTransients, FurtherChannelsOnlyMoveTheRefinement)
-{
-    const size_t onset = 16 * 300;
-    const auto first = Burst(16384, onset, 1024, 1.0f, 7);
-    const std::vector<float> silent(16384, 0.0f);
-    // Channel 3 jumps to 80 ten samples after the onset. The tracks ignore it, but the step
-    // search sums every channel: the rooted level rises from 1 to 3 there, twice the first
-    // rise, so the onset moves to (P + 10) - 8.
-    std::vector<float> third(16384, 0.0f);
-    std::fill(third.begin() + onset + 10, third.begin() + onset + 1024, 80.0f);
-    const auto stereo = Detect({first, silent});
-    ASSERT_EQ(stereo.size(), 1u);
-    EXPECT_EQ(stereo[0].position, onset - 8);
-    const auto three = Detect({first, silent, third});
-    ASSERT_EQ(three.size(), 1u);
-    EXPECT_EQ(three[0].position, onset + 2);
-    EXPECT_EQ(three[0].strength, 1.0f);
 }
 
 TEST(DetectTransients, WindowWidthControlsHowManySurvive)
@@ -126,11 +106,8 @@ TEST(DetectTransients, WindowWidthControlsHowManySurvive)
     const size_t onsets[] = {4000, 6000, 9000, 20000, 30000};
     const float levels[] = {1.0f, 0.3f, 0.5f, 0.8f, 0.6f};
     for (int b = 0; b < 5; ++b)
-    {
-        const auto burst = Burst(44100, onsets[b], 1500, levels[b], 20 + b);
-        for (size_t i = 0; i < x.size(); ++i)
-            x[i] += burst[i];
-    }
+        std::ranges::transform(x, Burst(44100, onsets[b], 1500, levels[b], 20 + b), x.begin(),
+                               std::plus<>());
     const auto none = Detect({x}, 44100, 0.0f);
     const auto normal = Detect({x}, 44100, 75.0f);
     const auto wide = Detect({x}, 44100, 10000.0f);

@@ -1,37 +1,18 @@
 #include "dsp/analysis/FeatureTracks.h"
 #include "dsp/analysis/TransientDetector.h"
+#include "tests/dsp/analysis/AnalysisAudio.h"
+#include "tests/dsp/foundation/ReferenceDft.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <complex>
-#include <limits>
-#include <random>
-#include <vector>
+#include <numbers>
 
 namespace
 {
 
 using DSP::TransientDetector;
-using Audio = std::vector<std::vector<float>>;
-
-std::vector<float> Noise(size_t length, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-0.5f, 0.5f);
-    std::vector<float> x(length);
-    for (float& v : x)
-        v = dist(rng);
-    return x;
-}
-
-std::vector<const float*> Pointers(const Audio& audio)
-{
-    std::vector<const float*> p;
-    for (const auto& c : audio)
-        p.push_back(c.data());
-    return p;
-}
+using ReferenceDft::RandomSignal;
 
 // The frame centred on `centre`: channels 0 and 1 summed, weighted by a unit-mean Hann window
 // computed here in double, zero outside the audio.
@@ -40,7 +21,7 @@ std::vector<double> ReferenceFrame(const Audio& audio, int n, long centre)
     std::vector<double> w(n), frame(n, 0.0);
     double sum = 0.0;
     for (int i = 0; i < n; ++i)
-        sum += w[i] = 0.5 * (1.0 - std::cos(2.0 * M_PI * (i + 0.5) / n));
+        sum += w[i] = 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * (i + 0.5) / n));
     for (int i = 0; i < n; ++i)
     {
         const long s = centre - n / 2 + i;
@@ -61,74 +42,64 @@ TEST(FeatureTracks, FrameSizesAndHops)
     for (auto [rate, size] : sizes)
         EXPECT_EQ(TransientDetector::BaseFrameSize(rate), size) << rate;
 
-    const Audio audio{Noise(48000, 1)};
-    const auto channels = Pointers(audio);
-    const std::tuple<float, int32_t, int32_t> hops[] = {
-        {22050.0f, 32, 8}, {44100.0f, 64, 16}, {96000.0f, 128, 32}, {192000.0f, 256, 64}};
-    for (auto [rate, coarse, fine] : hops)
+    // Hops N/4 and N/16 (64 and 16 at 44.1 kHz), one value per hop.
+    const Audio audio{RandomSignal(48000, 1, 0.5f)};
+    for (auto [rate, coarse] : {std::pair{22050.0f, 32}, {44100.0f, 64}, {192000.0f, 256}})
     {
         TransientDetector d;
-        d.ComputeFeatures(channels.data(), 1, 48000, rate);
+        d.ComputeFeatures(Pointers(audio).data(), 1, 48000, rate);
         EXPECT_EQ(d.hopCoarse, coarse) << rate;
-        EXPECT_EQ(d.hopFine, fine) << rate;
+        EXPECT_EQ(d.hopFine, coarse / 4) << rate;
         EXPECT_EQ(d.fluxCoarse.size(), 48000u / coarse) << rate;
-        EXPECT_EQ(d.fluxFine.size(), 48000u / fine) << rate;
-        EXPECT_EQ(d.energyFine.size(), 48000u / fine) << rate;
+        EXPECT_EQ(d.fluxFine.size(), 48000u / (coarse / 4)) << rate;
+        EXPECT_EQ(d.energyFine.size(), d.fluxFine.size()) << rate;
     }
 }
 
 TEST(FeatureTracks, ShortLoopsAndSilence)
 {
-    const Audio loud{Noise(255, 2)};
-    auto channels = Pointers(loud);
+    const Audio loud{RandomSignal(255, 2, 0.5f)}, silence(2, std::vector<float>(20000, 0.0f));
     TransientDetector d;
     // 255 samples: three coarse hops of 64, fifteen fine hops of 16.
-    d.ComputeFeatures(channels.data(), 1, 255, 44100.0f);
+    d.ComputeFeatures(Pointers(loud).data(), 1, 255, 44100.0f);
     EXPECT_EQ(d.fluxCoarse, std::vector<float>(4, 0.0f));
     EXPECT_EQ(d.fluxFine.size(), 15u);
-    d.ComputeFeatures(channels.data(), 1, 63, 44100.0f);
+    d.ComputeFeatures(Pointers(loud).data(), 1, 63, 44100.0f);
     EXPECT_EQ(d.fluxFine, std::vector<float>(4, 0.0f));
     EXPECT_EQ(d.energyFine, std::vector<float>(4, 0.0f));
-
-    const Audio silence(2, std::vector<float>(20000, 0.0f));
-    channels = Pointers(silence);
-    d.ComputeFeatures(channels.data(), 2, 20000, 44100.0f);
-    EXPECT_EQ(d.fluxCoarse, std::vector<float>(312, 0.0f));
-    EXPECT_EQ(d.fluxFine, std::vector<float>(1250, 0.0f));
-    EXPECT_EQ(d.energyFine, std::vector<float>(1250, 0.0f));
     // No audio at all reads as silence.
-    d.ComputeFeatures(nullptr, 2, 20000, 44100.0f);
-    EXPECT_EQ(d.fluxCoarse, std::vector<float>(312, 0.0f));
+    const auto silent = Pointers(silence);
+    for (const float* const* channels : {silent.data(), (const float* const*)nullptr})
+    {
+        d.ComputeFeatures(channels, 2, 20000, 44100.0f);
+        EXPECT_EQ(d.fluxCoarse, std::vector<float>(312, 0.0f));
+        EXPECT_EQ(d.fluxFine, std::vector<float>(1250, 0.0f));
+        EXPECT_EQ(d.energyFine, std::vector<float>(1250, 0.0f));
+    }
 }
 
 TEST(FeatureTracks, SpectralFluxMatchesItsDefinition)
 {
-    // Many full 16-frame contexts (700), and loops so short that every frame sees the
-    // clamped end (40, 50).
+    // Many full 16-frame contexts (700), and loops so short that every frame sees the clamped
+    // end (40, 50).
     for (size_t length : {700u, 40u, 50u})
     {
-        Audio audio{Noise(length, 3), Noise(length, 4)};
+        Audio audio{RandomSignal(length, 3, 0.5f), RandomSignal(length, 4, 0.5f)};
         for (size_t i = 0; i < length / 3; ++i)
             audio[0][i] *= 0.05f; // a quiet start makes the flux vary
-        const auto channels = Pointers(audio);
         for (int n : {8, 32})
         {
             std::vector<float> out;
-            DSP::SpectralFluxTrack(channels.data(), 2, length, 44100.0f, 0, n, 4, out);
-            const long frames = static_cast<long>(length) / 4;
-            ASSERT_EQ(out.size(), static_cast<size_t>(frames));
-            // Square roots of the magnitudes, by a naive DFT.
+            DSP::SpectralFluxTrack(Pointers(audio).data(), 2, length, 44100.0f, 0, n, 4, out);
+            const long frames = long(length) / 4;
+            ASSERT_EQ(out.size(), size_t(frames));
+            // Square roots of the magnitudes, by the direct DFT.
             std::vector<std::vector<double>> m(frames, std::vector<double>(n / 2 + 1));
             for (long f = 0; f < frames; ++f)
             {
-                const auto frame = ReferenceFrame(audio, n, f * 4);
+                const auto X = ReferenceDft::Forward(ReferenceFrame(audio, n, f * 4));
                 for (int k = 0; k <= n / 2; ++k)
-                {
-                    std::complex<double> x = 0.0;
-                    for (int i = 0; i < n; ++i)
-                        x += frame[i] * std::polar(1.0, -2.0 * M_PI * k * i / n);
-                    m[f][k] = std::sqrt(std::abs(x));
-                }
+                    m[f][k] = std::sqrt(std::hypot(X[2 * k], X[2 * k + 1]));
             }
             for (long f = 0; f < frames; ++f)
             {
@@ -136,9 +107,9 @@ TEST(FeatureTracks, SpectralFluxMatchesItsDefinition)
                 for (int k = 0; k <= n / 2; ++k)
                 {
                     double d = m[f][k];
-                    for (long j = 1; j <= 8; ++j)
+                    for (long j = 1; j <= 8; ++j) // up to 8 past frames
                         d -= f >= j ? m[f - j][k] : 0.0;
-                    for (long j = 1; j <= 7; ++j)
+                    for (long j = 1; j <= 7; ++j) // 7 future frames, clamped to the last
                         d += m[std::min(f + j, frames - 1)][k];
                     sum += std::max(d, 0.0);
                 }
@@ -151,15 +122,14 @@ TEST(FeatureTracks, SpectralFluxMatchesItsDefinition)
 
 TEST(FeatureTracks, EnergyMatchesItsDefinition)
 {
-    const Audio audio{Noise(300, 5), Noise(300, 6)};
-    const auto channels = Pointers(audio);
+    const Audio audio{RandomSignal(300, 5, 0.5f), RandomSignal(300, 6, 0.5f)};
     std::vector<float> out;
-    DSP::EnergyTrack(channels.data(), 2, 300, 44100.0f, 0, 32, 16, out);
+    DSP::EnergyTrack(Pointers(audio).data(), 2, 300, 44100.0f, 0, 32, 16, out);
     ASSERT_EQ(out.size(), 18u);
     for (size_t f = 0; f < out.size(); ++f)
     {
         double e = 0.0;
-        for (double v : ReferenceFrame(audio, 32, static_cast<long>(f) * 16))
+        for (double v : ReferenceFrame(audio, 32, long(f) * 16))
             e += v * v;
         EXPECT_NEAR(out[f], std::pow(e, 0.25), 1e-5) << f;
     }
@@ -167,8 +137,8 @@ TEST(FeatureTracks, EnergyMatchesItsDefinition)
 
 TEST(FeatureTracks, OnlyTheFirstTwoChannelsCount)
 {
-    const Audio audio{Noise(5000, 7), Noise(5000, 8), Noise(5000, 9),
-                      std::vector<float>(5000, 0.0f)};
+    const Audio audio{RandomSignal(5000, 7, 0.5f), RandomSignal(5000, 8, 0.5f),
+                      RandomSignal(5000, 9, 0.5f), std::vector<float>(5000, 0.0f)};
     const float* monoPlusSilence[] = {audio[0].data(), audio[3].data()};
     const auto all = Pointers(audio);
     TransientDetector mono, padded, stereo, three;

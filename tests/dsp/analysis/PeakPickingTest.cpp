@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <random>
 #include <vector>
 
@@ -18,33 +17,21 @@ constexpr float Rate = 44100.0f;
 // The narrowest default pass, 37.5 ms: R = round(0.0375 * 44100 / 64) = 26.
 constexpr float Narrow = 0.0375f;
 
-// A detector at 44.1 kHz (hops 64 and 16) with a hand-made coarse track and all-zero fine tracks
-// four times as long.
-TransientDetector Prepared(std::vector<float> coarse)
+// A detector at 44.1 kHz (hops 64 and 16) with a hand-made coarse track (80 frames unless given
+// whole) and all-zero fine tracks four times as long, picked with the given window.
+TransientDetector Picked(std::vector<float> coarse, float windowSeconds,
+                         std::initializer_list<std::pair<int, float>> fine = {})
 {
     TransientDetector d;
     d.hopCoarse = 64;
     d.hopFine = 16;
     d.fluxFine.assign(coarse.size() * 4, 0.0f);
     d.energyFine.assign(coarse.size() * 4, 0.0f);
+    for (auto [j, v] : fine)
+        d.fluxFine[j] = v;
     d.fluxCoarse = std::move(coarse);
+    d.PickPeaks(nullptr, 0, uint32_t(d.fluxFine.size() * 16), Rate, 1e6f, windowSeconds);
     return d;
-}
-
-// With an all-zero fine flux every score is 0 and the first frame searched wins: coarse frame
-// i >= 9 lands on fine frame 4 i - 32 and, unrefined, in slot 4 i - 33.
-std::vector<int> Survivors(std::vector<float> coarse, float windowSeconds)
-{
-    auto d = Prepared(std::move(coarse));
-    d.PickPeaks(nullptr, 0, static_cast<uint32_t>(d.fluxFine.size() * 16), Rate, 1e6f,
-                windowSeconds);
-    std::vector<int> frames;
-    for (size_t slot = 0; slot < d.candidates.size(); ++slot)
-    {
-        if (d.candidates[slot].strength > 0.0f)
-            frames.push_back(static_cast<int>(slot + 33) / 4);
-    }
-    return frames;
 }
 
 std::vector<float> Track(std::initializer_list<std::pair<int, float>> peaks)
@@ -55,29 +42,43 @@ std::vector<float> Track(std::initializer_list<std::pair<int, float>> peaks)
     return coarse;
 }
 
+// The slots holding a candidate. With an all-zero fine flux every score is 0 and the first
+// frame searched wins: coarse frame i >= 9 lands on fine frame 4 i - 32 and, unrefined, in slot
+// 4 i - 33.
+std::vector<int> Slots(const TransientDetector& d)
+{
+    std::vector<int> slots;
+    for (size_t slot = 0; slot < d.candidates.size(); ++slot)
+        if (d.candidates[slot].strength > 0.0f)
+            slots.push_back(int(slot));
+    return slots;
+}
+
+std::vector<int> Survivors(std::vector<float> coarse, float windowSeconds)
+{
+    std::vector<int> frames;
+    for (int slot : Slots(Picked(std::move(coarse), windowSeconds)))
+        frames.push_back((slot + 33) / 4);
+    return frames;
+}
+
 TEST(PeakPicking, SuppressionRadius)
 {
-    const int64_t expected[] = {26, 39, 52, 65};
-    for (int pass = 0; pass < 4; ++pass)
-    {
-        const float seconds = static_cast<float>(75.0f / 1000.0 * (pass / 4.0 + 0.5));
-        EXPECT_EQ(TransientDetector::SuppressionRadius(seconds, Rate, 64, 1000), expected[pass]);
-    }
-    // NaN and negative windows suppress nothing; past twice the frame count every frame is in
-    // reach at weight 1, so the radius stops there.
-    for (float seconds : {0.0f, -0.5f, NAN, -INFINITY})
-        EXPECT_EQ(TransientDetector::SuppressionRadius(seconds, Rate, 64, 1000), 0);
-    for (float seconds : {10.0f, 1.0e30f, INFINITY})
-        EXPECT_EQ(TransientDetector::SuppressionRadius(seconds, Rate, 64, 1000), 2000);
-    EXPECT_EQ(TransientDetector::SuppressionRadius(1.0f, Rate, 64, 1000), 689);
+    // The four default passes (37.5 to 93.75 ms), then 1 s. NaN and negative windows suppress
+    // nothing; past twice the frame count every frame is in reach at weight 1, so it stops there.
+    const std::pair<float, int64_t> cases[] = {{0.0375f, 26},  {0.05625f, 39}, {0.075f, 52},
+                                               {0.09375f, 65}, {1.0f, 689},    {0.0f, 0},
+                                               {-0.5f, 0},     {NAN, 0},       {-INFINITY, 0},
+                                               {10.0f, 2000},  {1e30f, 2000},  {INFINITY, 2000}};
+    for (auto [seconds, radius] : cases)
+        EXPECT_EQ(TransientDetector::SuppressionRadius(seconds, Rate, 64, 1000), radius) << seconds;
 }
 
 TEST(PeakPicking, SuppressionCases)
 {
     // Equal peaks 10 frames apart (within R/2 = 13) both survive: suppression needs a strictly
-    // greater neighbour.
+    // greater neighbour. Of unequal ones the smaller goes, whichever direction reaches it first.
     EXPECT_EQ(Survivors(Track({{20, 1.0f}, {30, 1.0f}}), Narrow), (std::vector<int>{20, 30}));
-    // Of unequal ones the smaller goes, whichever direction reaches it first.
     EXPECT_EQ(Survivors(Track({{20, 1.0f}, {30, 0.99f}, {33, 0.5f}}), Narrow),
               std::vector<int>{20});
     // Just past R/2 the weight is 1 + 3 * (14 - 13) / 26 = 1.115: 0.9 holds, 0.89 does not.
@@ -92,7 +93,7 @@ TEST(PeakPicking, SuppressionCases)
     EXPECT_EQ(Survivors(close, 0.0f), (std::vector<int>{20, 21, 22, 30}));
     EXPECT_EQ(Survivors(close, Narrow), std::vector<int>{20});
     // Only values above 0.55 / 1e6 (as a float) are picked.
-    const float floor = static_cast<float>(static_cast<double>(0.55f) / 1e6);
+    const float floor = float(double(0.55f) / 1e6);
     EXPECT_EQ(Survivors(Track({{12, floor}, {30, std::nextafter(floor, 1.0f)}}), 0.0f),
               std::vector<int>{30});
 }
@@ -102,7 +103,7 @@ TEST(PeakPicking, SuppressionMatchesTheDirectScan)
     // The suppression as described, on a copy: every frame in reach, in place, one direction.
     auto suppress = [](std::vector<float> v, int64_t r, bool backward)
     {
-        const int64_t n = static_cast<int64_t>(v.size());
+        const int64_t n = int64_t(v.size());
         for (int64_t s = 0; s < n; ++s)
         {
             const int64_t i = backward ? n - 1 - s : s;
@@ -146,8 +147,7 @@ TEST(PeakPicking, SuppressionMatchesTheDirectScan)
                 if (a > 5.5e-7f && slot < a)
                     slot = a;
             }
-            auto d = Prepared(coarse);
-            d.PickPeaks(nullptr, 0, 300 * 64, Rate, 1e6f, seconds);
+            const auto d = Picked(coarse, seconds);
             for (size_t s = 0; s < expected.size(); ++s)
                 ASSERT_EQ(d.candidates[s].strength, expected[s]) << trial << " R " << r << " " << s;
         }
@@ -156,52 +156,53 @@ TEST(PeakPicking, SuppressionMatchesTheDirectScan)
 
 TEST(PeakPicking, FinePeakFavoursEarlierFrames)
 {
-    // Coarse frame 20: p = 80, searched over fine frames 48..111.
-    auto fineFrame = [](std::initializer_list<std::pair<int, float>> fine)
-    {
-        auto d = Prepared(Track({{20, 1.0f}}));
-        for (auto [j, v] : fine)
-            d.fluxFine[j] = v;
-        d.PickPeaks(nullptr, 0, 80 * 64, Rate, 1e6f, Narrow);
-        for (size_t slot = 0; slot < d.candidates.size(); ++slot)
-        {
-            if (d.candidates[slot].strength > 0.0f)
-                return static_cast<int>(slot) + 1; // unrefined: slot k - 1
-        }
-        return -1;
+    // Coarse frame 20: p = 80, searched over fine frames 48..111. Ten frames early scores
+    // (10 * 0.005 + 1) = 1.05 times its flux, ten late 0.95 times. Unrefined, frame k lands in
+    // slot k - 1.
+    auto slots = [](std::initializer_list<std::pair<int, float>> fine) {
+        return Slots(Picked(Track({{20, 1.0f}}), Narrow, fine));
     };
-    // Ten frames early scores (10 * 0.005 + 1) = 1.05 times its flux, ten late 0.95 times.
-    EXPECT_EQ(fineFrame({{70, 1.0f}, {80, 1.04f}}), 70);
-    EXPECT_EQ(fineFrame({{70, 1.0f}, {80, 1.06f}}), 80);
-    EXPECT_EQ(fineFrame({{80, 1.0f}, {90, 1.05f}}), 80);
-    EXPECT_EQ(fineFrame({{80, 1.0f}, {90, 1.06f}}), 90);
-    EXPECT_EQ(fineFrame({{47, 100.0f}, {112, 100.0f}}), 48); // outside the search: all zero
-    EXPECT_EQ(fineFrame({{111, 1.0f}}), 111);
+    using Frames = std::vector<int>;
+    EXPECT_EQ(slots({{70, 1.0f}, {80, 1.04f}}), Frames{69});
+    EXPECT_EQ(slots({{70, 1.0f}, {80, 1.06f}}), Frames{79});
+    EXPECT_EQ(slots({{80, 1.0f}, {90, 1.05f}}), Frames{79});
+    EXPECT_EQ(slots({{80, 1.0f}, {90, 1.06f}}), Frames{89});
+    EXPECT_EQ(slots({{47, 100.0f}, {112, 100.0f}}), Frames{47}); // outside the search: all zero
+    EXPECT_EQ(slots({{111, 1.0f}}), Frames{110});
 }
 
 TEST(PeakPicking, RefinementWalksBackToTheRise)
 {
-    auto d = Prepared(Track({{20, 1.0f}}));
+    TransientDetector d;
+    d.hopCoarse = 64;
+    d.hopFine = 16;
+    d.fluxCoarse = Track({{20, 1.0f}});
+    d.fluxFine.assign(320, 0.0f);
     d.fluxFine[80] = 1.0f; // k = 80
-    for (size_t j = 0; j < d.energyFine.size(); ++j)
-        d.energyFine[j] = j < 58 ? 1.0f : j == 58 ? 2.0f : j < 63 ? 4.5f : j < 73 ? 1.2f : 4.0f;
+    for (size_t j = 0; j < 320; ++j)
+        d.energyFine.push_back(j < 58    ? 1.0f
+                               : j == 58 ? 2.0f
+                               : j < 63  ? 4.5f
+                               : j < 73  ? 1.2f
+                                         : 4.0f);
     d.PickPeaks(nullptr, 0, 80 * 64, Rate, 1e6f, Narrow);
     // Before = 1 (frames 0..16), after = 4 (96..112), 4 > 1.6: refine.
     // a. From 80 down, 72 (1.2) is the first below 0.1 * 4 + 0.9 * 1 = 1.3: k = 73.
     // b. In 41..72 the first frame above 4 is 59 (4.5): onset = 59.
     // c. From 59 down, 58 (2.0) is the first below 0.5 * 4 + 0.5 * 1 = 2.5: k = 58.
     // d. Silent audio: the step search settles on b = 0, offset 0 + 16 - 12 = 4. Slot 57.
+    ASSERT_EQ(Slots(d), std::vector<int>{57});
     EXPECT_EQ(d.candidates[57].strength, 1.0f);
     EXPECT_EQ(d.candidates[57].offset, 4u);
 
     // Near the end the "after" span (k + 16 onward) is empty: its mean is NaN and nothing is
     // refined, however loud it gets.
-    auto e = Prepared(Track({{77, 1.0f}}));
-    e.fluxFine[308] = 1.0f;
-    std::fill(e.energyFine.begin() + 300, e.energyFine.end(), 10.0f);
-    e.PickPeaks(nullptr, 0, 80 * 64, Rate, 1e6f, Narrow);
-    EXPECT_EQ(e.candidates[307].strength, 1.0f);
-    EXPECT_EQ(e.candidates[307].offset, 0u);
+    std::fill(d.energyFine.begin() + 300, d.energyFine.end(), 10.0f);
+    d.fluxCoarse = Track({{77, 1.0f}});
+    d.fluxFine[308] = 1.0f;
+    d.PickPeaks(nullptr, 0, 80 * 64, Rate, 1e6f, Narrow);
+    ASSERT_EQ(Slots(d), std::vector<int>{307});
+    EXPECT_EQ(d.candidates[307].offset, 0u);
 }
 
 TEST(PeakPicking, PassScoresAndOutput)
@@ -237,7 +238,7 @@ TEST(PeakPicking, PassScoresAndOutput)
     TransientDetector::EmitTransients({{0.0f, 0}, {0.0f, 0}, {0.0f, 0}, {2.0f, 4}}, 16, 52, out);
     EXPECT_EQ(out[0].position, 0u);
     EXPECT_EQ(out[0].strength, 1.0f);
-    const uint32_t minusFour = static_cast<uint32_t>(-4);
+    const uint32_t minusFour = uint32_t(-4);
     out.clear();
     TransientDetector::EmitTransients({{1.0f, minusFour}, {0.0f, 0}, {5e-5f, minusFour}}, 8, 100,
                                       out);
