@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -17,16 +18,17 @@ constexpr float Rate = 44100.0f;
 // The narrowest default pass, 37.5 ms: R = round(0.0375 * 44100 / 64) = 26.
 constexpr float Narrow = 0.0375f;
 
-// A detector at 44.1 kHz (hops 64 and 16) with a hand-made coarse track (80 frames unless given
-// whole) and all-zero fine tracks four times as long, picked with the given window.
+// A detector at 44.1 kHz (hops 64 and 16) with a hand-made coarse track, fine tracks four times
+// as long (zero unless given), picked over silent audio with the given window.
 TransientDetector Picked(std::vector<float> coarse, float windowSeconds,
-                         std::initializer_list<std::pair<int, float>> fine = {})
+                         std::initializer_list<std::pair<int, float>> fine = {},
+                         std::vector<float> energy = {})
 {
     TransientDetector d;
     d.hopCoarse = 64;
     d.hopFine = 16;
     d.fluxFine.assign(coarse.size() * 4, 0.0f);
-    d.energyFine.assign(coarse.size() * 4, 0.0f);
+    d.energyFine = energy.empty() ? std::vector<float>(coarse.size() * 4, 0.0f) : energy;
     for (auto [j, v] : fine)
         d.fluxFine[j] = v;
     d.fluxCoarse = std::move(coarse);
@@ -173,19 +175,12 @@ TEST(PeakPicking, FinePeakFavoursEarlierFrames)
 
 TEST(PeakPicking, RefinementWalksBackToTheRise)
 {
-    TransientDetector d;
-    d.hopCoarse = 64;
-    d.hopFine = 16;
-    d.fluxCoarse = Track({{20, 1.0f}});
-    d.fluxFine.assign(320, 0.0f);
-    d.fluxFine[80] = 1.0f; // k = 80
-    for (size_t j = 0; j < 320; ++j)
-        d.energyFine.push_back(j < 58    ? 1.0f
-                               : j == 58 ? 2.0f
-                               : j < 63  ? 4.5f
-                               : j < 73  ? 1.2f
-                                         : 4.0f);
-    d.PickPeaks(nullptr, 0, 80 * 64, Rate, 1e6f, Narrow);
+    std::vector<float> energy(320, 4.0f);
+    std::fill_n(energy.begin(), 58, 1.0f);
+    energy[58] = 2.0f;
+    std::fill(energy.begin() + 59, energy.begin() + 63, 4.5f);
+    std::fill(energy.begin() + 63, energy.begin() + 73, 1.2f);
+    auto d = Picked(Track({{20, 1.0f}}), Narrow, {{80, 1.0f}}, energy); // k = 80
     // Before = 1 (frames 0..16), after = 4 (96..112), 4 > 1.6: refine.
     // a. From 80 down, 72 (1.2) is the first below 0.1 * 4 + 0.9 * 1 = 1.3: k = 73.
     // b. In 41..72 the first frame above 4 is 59 (4.5): onset = 59.
@@ -197,10 +192,8 @@ TEST(PeakPicking, RefinementWalksBackToTheRise)
 
     // Near the end the "after" span (k + 16 onward) is empty: its mean is NaN and nothing is
     // refined, however loud it gets.
-    std::fill(d.energyFine.begin() + 300, d.energyFine.end(), 10.0f);
-    d.fluxCoarse = Track({{77, 1.0f}});
-    d.fluxFine[308] = 1.0f;
-    d.PickPeaks(nullptr, 0, 80 * 64, Rate, 1e6f, Narrow);
+    std::fill(energy.begin() + 300, energy.end(), 10.0f);
+    d = Picked(Track({{77, 1.0f}}), Narrow, {{308, 1.0f}}, energy);
     ASSERT_EQ(Slots(d), std::vector<int>{307});
     EXPECT_EQ(d.candidates[307].offset, 0u);
 }

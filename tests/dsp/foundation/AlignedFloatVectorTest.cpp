@@ -24,49 +24,42 @@ std::vector<float> Values(const AlignedFloatVector& v)
     return std::vector<float>(v.begin(), v.end());
 }
 
-TEST(AlignedFloatVector, ConstructsZerosOrTheFill)
-{
-    const AlignedFloatVector none, zeros(5), filled(3, -2.5f);
-    EXPECT_TRUE(none.empty());
-    EXPECT_EQ(none.capacity(), 0u);
-    EXPECT_EQ(none.begin(), none.end());
-    EXPECT_TRUE(Aligned(zeros.data()));
-    EXPECT_EQ(Values(zeros), std::vector<float>(5, 0.0f));
-    EXPECT_EQ(Values(filled), std::vector<float>(3, -2.5f));
-    EXPECT_EQ(AlignedFloatVector::max_size(), 4294967295u);
-}
-
-// Capacity grows to max(1.5 * capacity, needed); kept values survive, new ones are 0 or the fill.
-// Shrinking keeps the storage, and growing inside it writes fresh values over the old ones.
+// New elements are 0 or the fill; capacity grows to max(1.5 * capacity, needed), keeping the
+// values. Shrinking keeps the storage, and growing inside it writes fresh values.
 TEST(AlignedFloatVector, GrowsByHalfOrToTheNeededSize)
 {
-    AlignedFloatVector v;
-    v.resize(10);
+    const AlignedFloatVector none, filled(3, -2.5f);
+    EXPECT_TRUE(none.empty());
+    EXPECT_EQ(none.capacity(), 0u);
+    EXPECT_EQ(Values(filled), std::vector<float>(3, -2.5f));
+    AlignedFloatVector v(10);
+    EXPECT_EQ(Values(v), std::vector<float>(10, 0.0f));
     std::iota(v.begin(), v.end(), 1.0f);
     const size_t sizes[] = {11, 16, 100}, capacities[] = {15, 22, 100};
     for (int step = 0; step < 3; ++step)
     {
         v.resize(sizes[step], step == 1 ? 7.0f : 0.0f);
         EXPECT_EQ(v.capacity(), capacities[step]);
+        EXPECT_TRUE(Aligned(v.data()));
     }
-    EXPECT_TRUE(Aligned(v.data()));
     for (size_t i = 0; i < 100; ++i)
         ASSERT_EQ(v[i], i < 10 ? float(i + 1) : (i > 10 && i < 16) ? 7.0f : 0.0f) << i;
-
     const float* storage = v.data();
     v.resize(3);
     v.resize(6);
-    EXPECT_EQ(v.data(), storage);
-    EXPECT_EQ(Values(v), (std::vector<float>{1, 2, 3, 0, 0, 0}));
-    v.clear();
-    EXPECT_TRUE(v.empty());
     v.reserve(20); // within the capacity: nothing moves
     EXPECT_EQ(v.data(), storage);
-    v.resize(2, 1.0f);
+    EXPECT_EQ(Values(v), (std::vector<float>{1, 2, 3, 0, 0, 0}));
     v.reserve(120); // exactly what is asked, elements kept
     EXPECT_EQ(v.capacity(), 120u);
-    EXPECT_EQ(Values(v), (std::vector<float>{1, 1}));
-    EXPECT_TRUE(Aligned(v.data()));
+    EXPECT_EQ(Values(v), (std::vector<float>{1, 2, 3, 0, 0, 0}));
+    if constexpr (sizeof(size_t) > 4) // past the 32-bit maximum count
+    {
+        const size_t tooMany = size_t{AlignedFloatVector::max_size()} + 1;
+        EXPECT_THROW(v.resize(tooMany), std::length_error);
+        EXPECT_THROW(v.reserve(tooMany), std::length_error);
+        EXPECT_EQ(v.size(), 6u);
+    }
 }
 
 TEST(AlignedFloatVector, CopiesAreIndependentMovesTakeTheStorage)
@@ -74,7 +67,6 @@ TEST(AlignedFloatVector, CopiesAreIndependentMovesTakeTheStorage)
     AlignedFloatVector original(6);
     std::iota(original.begin(), original.end(), 1.0f);
     AlignedFloatVector copy(original), small(2, 9.0f), big(50, 9.0f);
-    EXPECT_NE(copy.data(), original.data());
     EXPECT_TRUE(Aligned(copy.data()));
     copy[0] = -1.0f;
     EXPECT_EQ(original[0], 1.0f);
@@ -88,27 +80,12 @@ TEST(AlignedFloatVector, CopiesAreIndependentMovesTakeTheStorage)
     EXPECT_EQ(Values(big), Values(original));
 
     AlignedFloatVector moved(std::move(big)), target(10, 1.0f);
-    EXPECT_EQ(moved.data(), bigStorage);
     EXPECT_TRUE(big.empty());
-    EXPECT_EQ(big.capacity(), 0u);
     target = std::move(moved);
     EXPECT_EQ(target.data(), bigStorage);
     EXPECT_EQ(Values(target), Values(original));
-    EXPECT_TRUE(moved.empty());
     moved.resize(3, 4.0f); // a moved-from vector is usable again
     EXPECT_EQ(Values(moved), std::vector<float>(3, 4.0f));
-}
-
-TEST(AlignedFloatVector, RejectsSizesBeyondTheMaximum)
-{
-    if constexpr (sizeof(size_t) > 4)
-    {
-        AlignedFloatVector v(2, 1.0f);
-        const size_t tooMany = size_t{AlignedFloatVector::max_size()} + 1;
-        EXPECT_THROW(v.resize(tooMany), std::length_error);
-        EXPECT_THROW(v.reserve(tooMany), std::length_error);
-        EXPECT_EQ(Values(v), std::vector<float>(2, 1.0f));
-    }
 }
 
 // The analysis uses DataTail1D as a zeroed aligned scratch array of a given length.
