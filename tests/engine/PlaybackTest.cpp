@@ -1,14 +1,13 @@
 // What a host hears from a loop it sliced itself.
-#include "engine/KelvoraEngine.h"
+#include "tests/engine/HostEngine.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <vector>
 
-using VoKelvora::KelvoraEngine;
+using namespace HostEngine;
 
 namespace
 {
@@ -21,123 +20,104 @@ uint32_t SliceLength(size_t s)
     return (s + 1 < Starts.size() ? Starts[s + 1] : LoopFrames) - Starts[s];
 }
 
-// Frames at the end of a slice that its release (1/25 of it) or tail crossfade (220) touch.
-uint32_t EndMargin(uint32_t length)
-{
-    return std::max(length / 25 + 2, 222u);
-}
-
 // A stereo loop of decaying noise bursts, one per slice, handed to an engine with the host's
-// cuts at the bursts.
-struct HostLoop
+// cuts (locked on) at the bursts.
+struct BurstLoop
 {
-    HostLoop() : left(LoopFrames), right(LoopFrames)
+    BurstLoop() : source(2, LoopFrames), engine(Make(2, 44100, 0))
     {
+        std::vector<SliceInfo> slices;
         uint32_t seed = 12345;
         for (size_t s = 0; s < Starts.size(); ++s)
+        {
+            slices.push_back(HostSlice(Starts[s], true));
             for (uint32_t k = 0; k < SliceLength(s); ++k)
             {
                 seed = seed * 1664525u + 1013904223u;
                 const float noise = static_cast<float>(seed >> 8) / 8388608.0f - 1.0f;
-                left[Starts[s] + k] = 0.8f * noise * std::exp(-static_cast<float>(k) / 3000.0f);
-                right[Starts[s] + k] = -0.5f * left[Starts[s] + k] + 0.01f;
+                const float left = 0.8f * noise * std::exp(-static_cast<float>(k) / 3000.0f);
+                source.samples[0][Starts[s] + k] = left;
+                source.samples[1][Starts[s] + k] = -0.5f * left + 0.01f;
             }
-        KelvoraEngine* raw = nullptr;
-        KelvoraEngine::Create(&raw, 2, 44100, 0);
-        engine.reset(raw);
-        std::vector<VoKelvora::SliceInfo> slices(Starts.size());
-        for (size_t s = 0; s < Starts.size(); ++s)
-        {
-            slices[s] =
-                VoKelvora::SliceInfo{Starts[s], Starts[s], -1.0f, 1.0f, true, false, false, false};
         }
-        engine->SetLoop(LoopFrames, 2, channels, 0.0f, slices.data(), 8);
+        engine->SetLoop(LoopFrames, 2, source.Channels(), 0.0f, slices.data(), 8);
     }
 
-    // Renders `frames` frames in blocks of `block`, appending to outLeft and outRight.
+    // Renders `frames` frames in blocks of `block`, appending to `out`.
     void Render(uint32_t frames, uint32_t block)
     {
-        std::vector<float> l(block);
-        std::vector<float> r(block);
-        float* outputs[2] = {l.data(), r.data()};
+        PlanarAudio buffer(2, block);
         for (uint32_t done = 0; done < frames; done += block)
         {
             const uint32_t n = std::min(block, frames - done);
-            engine->Render(n, outputs);
-            outLeft.insert(outLeft.end(), l.begin(), l.begin() + n);
-            outRight.insert(outRight.end(), r.begin(), r.begin() + n);
+            engine->Render(n, buffer.Channels());
+            for (int c = 0; c < 2; ++c)
+                out[c].insert(out[c].end(), buffer.samples[c].begin(),
+                              buffer.samples[c].begin() + n);
         }
     }
 
     // Frames of slice s whose output at `placed` onwards differs from the source, away from the
-    // slice's edges (the gate's 9-frame fade-in; the release and tail crossfade at the end).
+    // slice's edges: the gate's 9-frame fade-in, and at the end the release (1/25 of the slice)
+    // or the tail crossfade (220 frames).
     uint32_t Mismatches(size_t s, uint32_t placed) const
     {
+        const uint32_t endMargin = std::max(SliceLength(s) / 25 + 2, 222u);
         uint32_t count = 0;
-        for (uint32_t k = 10; k < SliceLength(s) - EndMargin(SliceLength(s)); ++k)
-            count += outLeft[placed + k] != left[Starts[s] + k] ||
-                     outRight[placed + k] != right[Starts[s] + k];
+        for (uint32_t k = 10; k < SliceLength(s) - endMargin; ++k)
+            for (int c = 0; c < 2; ++c)
+                count += out[c][placed + k] != source.samples[c][Starts[s] + k];
         return count;
     }
 
-    std::vector<float> left;
-    std::vector<float> right;
-    float* channels[2] = {left.data(), right.data()}; // the engine keeps this array
-    std::unique_ptr<KelvoraEngine, void (*)(KelvoraEngine*)> engine{nullptr,
-                                                                    KelvoraEngine::Destroy};
-    std::vector<float> outLeft;
-    std::vector<float> outRight;
+    PlanarAudio source;
+    EnginePtr engine;
+    std::vector<float> out[2];
 };
 
 } // namespace
 
-TEST(Playback, OwnTempoReproducesTheSourceInsideEverySlice)
+// At its own tempo the loop reproduces the source; at half tempo every slice starts where the
+// stretched timeline puts it (source 0..N-1 onto output 0..2N-1), after silence, and still plays
+// its source unchanged.
+TEST(Playback, SlicesLandOnTheStretchedTimelineAndReproduceTheSource)
 {
-    HostLoop host;
-    ASSERT_EQ(host.engine->GetTempo(), 240.0f);
-    ASSERT_EQ(host.engine->GetRenderedLength(), LoopFrames);
-    host.engine->Transport(0, 0);
-    host.Render(LoopFrames, 512);
-    for (size_t s = 0; s < Starts.size(); ++s)
+    for (const uint32_t stretch : {1u, 2u})
     {
-        EXPECT_EQ(host.outLeft[Starts[s]], 0.0f) << s; // the gate opens from silence
-        EXPECT_EQ(host.Mismatches(s, Starts[s]), 0u) << "slice " << s;
-    }
-}
-
-TEST(Playback, HalfTempoStartsEachSliceWhereTheStretchedTimelinePutsIt)
-{
-    HostLoop host;
-    host.engine->SetTempo(120.0f);
-    ASSERT_EQ(host.engine->GetRenderedLength(), 2 * LoopFrames);
-    host.engine->Transport(0, 0);
-    host.Render(2 * LoopFrames, 1000);
-    uint32_t previousEnd = 0;
-    for (size_t s = 0; s < Starts.size(); ++s)
-    {
-        // Source 0..N-1 mapped onto output 0..2N-1: about twice the source position.
-        const uint32_t placed = static_cast<uint32_t>(
-            std::llround(Starts[s] * (2.0 * LoopFrames - 1.0) / (LoopFrames - 1.0)));
-        EXPECT_LE(placed - 2 * Starts[s], 1u) << s;
-        for (uint32_t j = previousEnd + 1; j < placed; ++j) // silence since the previous slice
-            ASSERT_EQ(host.outLeft[j], 0.0f) << "slice " << s << " frame " << j;
-        EXPECT_NE(host.outLeft[placed + 10], 0.0f) << s;
-        EXPECT_EQ(host.Mismatches(s, placed), 0u) << "slice " << s;
-        previousEnd = placed + SliceLength(s);
+        SCOPED_TRACE(stretch);
+        BurstLoop host;
+        ASSERT_EQ(host.engine->GetTempo(), 240.0f);
+        host.engine->SetTempo(240.0f / stretch);
+        const uint32_t length = stretch * LoopFrames;
+        ASSERT_EQ(host.engine->GetRenderedLength(), length);
+        host.engine->Transport(0, 0);
+        host.Render(length, 500 * stretch + 12);
+        uint32_t previousEnd = 0;
+        for (size_t s = 0; s < Starts.size(); ++s)
+        {
+            const uint32_t placed = static_cast<uint32_t>(
+                std::llround(Starts[s] * (length - 1.0) / (LoopFrames - 1.0)));
+            EXPECT_LE(placed - stretch * Starts[s], 1u) << s;
+            for (uint32_t j = previousEnd + 1; j < placed; ++j)
+                ASSERT_EQ(host.out[0][j], 0.0f) << "slice " << s << " frame " << j;
+            EXPECT_EQ(host.out[0][placed], 0.0f) << s; // the gate opens from silence
+            EXPECT_NE(host.out[0][placed + 10], 0.0f) << s;
+            EXPECT_EQ(host.Mismatches(s, placed), 0u) << "slice " << s;
+            previousEnd = placed + SliceLength(s);
+        }
     }
 }
 
 TEST(Playback, PlayPositionFollowsPlayback)
 {
-    HostLoop host;
+    BurstLoop host;
     EXPECT_EQ(host.engine->GetPlayPosition(), 0u);
     host.engine->Transport(0, 0);
-    uint32_t rendered = 0;
-    for (int block = 0; block < 400; ++block, rendered += 512) // a little over two passes
+    for (uint32_t rendered = 0; rendered < 400 * 512; rendered += 512) // over two passes
     {
         if (rendered % LoopFrames != 0)
         {
-            ASSERT_EQ(host.engine->GetPlayPosition(), rendered % LoopFrames) << block;
+            ASSERT_EQ(host.engine->GetPlayPosition(), rendered % LoopFrames) << rendered;
         }
         host.Render(512, 512);
     }

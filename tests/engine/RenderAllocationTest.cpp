@@ -3,14 +3,13 @@
 // The program's global allocation functions are replaced by versions that count while armed and
 // forward to malloc and free. The engine library binds to them too, so every operator new it
 // makes is seen. They stay complete and correct for the other tests linked into this program.
-#include "engine/KelvoraEngine.h"
+#include "tests/engine/HostEngine.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <memory>
 #include <new>
 #include <vector>
 
@@ -88,7 +87,7 @@ void operator delete[](void* p, Alignment, NoThrow) noexcept { std::free(p); }
 namespace
 {
 
-using VoKelvora::KelvoraEngine;
+using namespace HostEngine;
 
 // Counts the operator new calls made while it lives.
 struct AllocationCounter
@@ -103,21 +102,18 @@ struct AllocationCounter
 // (resampling, tail loop, both envelopes, gain) is at work.
 struct Fixture
 {
-    Fixture() : left(44100), right(44100)
+    Fixture() : source(2, 44100), out(2, 4096), engine(Make(2, 44100, 48000))
     {
+        std::vector<SliceInfo> slices;
         for (uint32_t j = 0; j < 44100; ++j)
         {
             const float burst = std::exp(-static_cast<float>(j % 5512) / 800.0f);
-            left[j] = burst * std::sin(0.05f * static_cast<float>(j));
-            right[j] = burst * std::cos(0.031f * static_cast<float>(j));
+            source.samples[0][j] = burst * std::sin(0.05f * static_cast<float>(j));
+            source.samples[1][j] = burst * std::cos(0.031f * static_cast<float>(j));
+            if (j % 5512 == 0 && j < 8 * 5512)
+                slices.push_back(HostSlice(j, true));
         }
-        KelvoraEngine* raw = nullptr;
-        KelvoraEngine::Create(&raw, 2, 44100, 48000);
-        engine.reset(raw);
-        std::vector<VoKelvora::SliceInfo> slices;
-        for (uint32_t s = 0; s < 8; ++s)
-            slices.push_back({s * 5512, s * 5512, -1.0f, 1.0f, true, false, false, false});
-        engine->SetLoop(44100, 2, channels, 0.0f, slices.data(), 8);
+        engine->SetLoop(44100, 2, source.Channels(), 0.0f, slices.data(), 8);
         engine->SetTempo(0.7f * engine->GetTempo());
         engine->SetTranspose(-5.0f);
         engine->SetFineTune(13.0f);
@@ -131,19 +127,11 @@ struct Fixture
         for (int block = 0; block < 17; ++block)
             Render(4096);
     }
-    void Render(uint32_t frames)
-    {
-        float* outputs[2] = {outLeft.data(), outRight.data()};
-        engine->Render(frames, outputs);
-    }
+    void Render(uint32_t frames) { engine->Render(frames, out.Channels()); }
 
-    std::vector<float> left;
-    std::vector<float> right;
-    float* channels[2] = {left.data(), right.data()};
-    std::unique_ptr<KelvoraEngine, void (*)(KelvoraEngine*)> engine{nullptr,
-                                                                    KelvoraEngine::Destroy};
-    std::vector<float> outLeft = std::vector<float>(4096);
-    std::vector<float> outRight = std::vector<float>(4096);
+    PlanarAudio source;
+    PlanarAudio out;
+    EnginePtr engine;
 };
 
 } // namespace
@@ -167,7 +155,7 @@ TEST(RenderAllocation, PlaybackAuditionAndTransportAllocateNothing)
     for (uint32_t block = 0; block < 600; ++block) // several passes, mixed block sizes
     {
         f.Render(block % 3 == 0 ? 4096 : 64 + block % 300);
-        sum += std::fabs(f.outLeft[10]);
+        sum += std::fabs(f.out.samples[0][10]);
     }
     for (uint32_t round = 0; round < 20; ++round)
     {
