@@ -1,0 +1,53 @@
+#pragma once
+
+#include "dsp/marrowlin/SlicePoints.h"
+#include "dsp/marrowlin/SourceAudio.h"
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+// Planar audio, every sample `fill`, that outlives whatever refers to its SourceAudio. Not
+// copyable: the SourceAudio points into the object's own storage.
+struct PlanarSource
+{
+    explicit PlanarSource(uint32_t frames, uint32_t channels = 1, uint32_t rate = 44100,
+                          float fill = 0.0f)
+        : data(channels, std::vector<float>(frames, fill))
+    {
+        for (auto& channel : data)
+            pointers.push_back(channel.data());
+        audio.sampleRate = rate;
+        audio.channelCount = channels;
+        audio.frameCount = frames;
+        audio.channels = pointers.data();
+    }
+    PlanarSource(const PlanarSource&) = delete;
+    PlanarSource& operator=(const PlanarSource&) = delete;
+
+    std::vector<std::vector<float>> data;
+    std::vector<float*> pointers;
+    DSP::Marrowlin::SourceAudio audio;
+};
+
+// A host point forced on at `position`, pinned to `tick` unless that is -1.
+inline DSP::Marrowlin::SlicePoint Cut(uint32_t position, float tick = -1.0f)
+{
+    DSP::Marrowlin::SlicePoint point;
+    point.sourcePosition = point.position = position;
+    point.forceOn = 1;
+    point.tickPosition = tick;
+    return point;
+}
+
+// The points over [regionStart, regionEnd) with every kind allowed to cut.
+inline DSP::Marrowlin::SlicePoints Cuts(std::vector<DSP::Marrowlin::SlicePoint> points,
+                                        uint32_t regionStart, uint32_t regionEnd)
+{
+    DSP::Marrowlin::SlicePoints slicePoints;
+    slicePoints.useMarkers = slicePoints.useDetected = slicePoints.useUser = 1;
+    slicePoints.points = std::move(points);
+    slicePoints.regionStart = regionStart;
+    slicePoints.regionEnd = regionEnd;
+    return slicePoints;
+}
