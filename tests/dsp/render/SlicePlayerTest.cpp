@@ -1,4 +1,5 @@
 #include "dsp/render/SlicePlayer.h"
+#include "tests/dsp/marrowlin/LoopInputs.h"
 
 #include <gtest/gtest.h>
 
@@ -12,26 +13,19 @@ namespace
 
 // A stereo source whose slice frames count up from 0 on the left (so an interpolated read gives
 // back the head) and hold twice that on the right; every other frame holds a sentinel.
-struct Source
+struct Counting : PlanarSource
 {
-    Source(uint32_t frames, uint32_t sliceStart, uint32_t sliceLength)
-        : left(frames, 1.0e6f), right(frames, 1.0e6f)
+    Counting(uint32_t frames, uint32_t start, uint32_t length)
+        : PlanarSource(frames, 2, 44100, 1.0e6f)
     {
-        for (uint32_t j = 0; j < sliceLength; ++j)
+        for (uint32_t j = 0; j < length; ++j)
         {
-            left[sliceStart + j] = static_cast<float>(j);
-            right[sliceStart + j] = 2.0f * static_cast<float>(j);
+            data[0][start + j] = float(j);
+            data[1][start + j] = 2.0f * float(j);
         }
-        pointers[0] = left.data();
-        pointers[1] = right.data();
-        audio.channelCount = 2;
-        audio.frameCount = frames;
-        audio.channels = pointers;
+        player.SetSource(&audio);
     }
-    std::vector<float> left;
-    std::vector<float> right;
-    float* pointers[2];
-    DSP::Marrowlin::SourceAudio audio;
+    DSP::SlicePlayer player;
 };
 
 // Renders into buffers full of junk and returns the left channel; the right must be its double.
@@ -50,15 +44,14 @@ std::vector<float> Play(DSP::SlicePlayer& player, uint32_t frames, uint32_t* sin
 
 TEST(SlicePlayer, CopiesASliceThenStops)
 {
-    Source source(64, 10, 20);
-    DSP::SlicePlayer player;
-    player.SetSource(&source.audio);
+    Counting source(64, 10, 20);
+    DSP::SlicePlayer& player = source.player;
     player.Setup(10, 20, 20, 220, 1.0); // no tail, so no crossfade
     EXPECT_EQ(player.GetCrossfade(), 0u);
     uint32_t sink = 0;
     std::vector<float> expected(32, 0.0f);
     for (uint32_t j = 0; j < 20; ++j)
-        expected[j] = static_cast<float>(j);
+        expected[j] = float(j);
     EXPECT_EQ(Play(player, 32, &sink), expected);
     EXPECT_EQ(player.GetState(), PlayerState::Stopped);
     EXPECT_EQ(sink, 30u);
@@ -67,7 +60,7 @@ TEST(SlicePlayer, CopiesASliceThenStops)
 
     // Half speed reads between frames; past the last frame both neighbours clamp to it.
     player.Setup(10, 20, 20, 0, 0.5);
-    const std::vector<float> slow = Play(player, 42, &sink);
+    const std::vector<float> slow = Play(player, 42);
     EXPECT_EQ(slow[3], 1.5f);
     EXPECT_EQ(slow[39], 19.0f);
     EXPECT_EQ(slow[40], 0.0f);
@@ -77,46 +70,39 @@ TEST(SlicePlayer, HardTurnsWithoutCrossfade)
 {
     // Tail from 4 of 8 frames: back from the end (the head starts at 8, so the last frame is
     // read twice), forward again from 4, and so on.
-    Source source(32, 3, 8);
-    DSP::SlicePlayer player;
-    player.SetSource(&source.audio);
-    player.Setup(3, 8, 4, 0, 1.0);
+    Counting source(32, 3, 8);
+    source.player.Setup(3, 8, 4, 0, 1.0);
     uint32_t sink = 0;
-    EXPECT_EQ(Play(player, 21, &sink),
+    EXPECT_EQ(Play(source.player, 21, &sink),
               (std::vector<float>{0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 6, 5, 4, 5, 6, 7, 7, 7, 6, 5, 4}));
     // A hard turn never marks the player wrapped: the report follows the forward head, which
     // restarted at 4 and has stepped once past it.
-    EXPECT_FALSE(player.IsWrapped());
+    EXPECT_FALSE(source.player.IsWrapped());
     EXPECT_EQ(sink, 3u + 5u);
 }
 
-TEST(SlicePlayer, CrossfadeIsCappedAtHalfTheTail)
+TEST(SlicePlayer, CrossfadesAreCappedAtHalfTheTailAndWorkedByHand)
 {
-    DSP::SlicePlayer player;
-    player.Setup(0, 100, 60, 50, 1.0);
-    EXPECT_EQ(player.GetCrossfade(), 20u);
-    EXPECT_EQ(player.GetEndFadeStart(), 80u);
-    EXPECT_EQ(player.GetStartFadeEnd(), 80u);
-    player.Setup(0, 10, 4000000000u, 5, 1.0); // a tail start past the end means no tail
-    EXPECT_EQ(player.GetTailStart(), 10u);
-    EXPECT_EQ(player.GetCrossfade(), 0u);
-}
+    DSP::SlicePlayer capped;
+    capped.Setup(0, 100, 60, 50, 1.0);
+    EXPECT_EQ(capped.GetCrossfade(), 20u); // fades meet in the middle of the tail
+    EXPECT_EQ(capped.GetEndFadeStart(), 80u);
+    EXPECT_EQ(capped.GetStartFadeEnd(), 80u);
+    capped.Setup(0, 10, 4000000000u, 5, 1.0); // a tail start past the end means no tail
+    EXPECT_EQ(capped.GetTailStart(), 10u);
+    EXPECT_EQ(capped.GetCrossfade(), 0u);
 
-TEST(SlicePlayer, CrossfadedTurnsWorkedByHand)
-{
     // 10 frames, tail from 2, crossfade 4: the fades span 6..10 and 2..6. On counting data a
     // crossfaded frame is the gain-weighted mean of two mirrored heads, e.g. frame 7:
     // 0.75 * 7 + 0.25 * 9 = 7.5, and frame 11: 0.25 * 3 + 0.75 * 5 = 4.5.
-    Source source(40, 12, 10);
-    DSP::SlicePlayer player;
-    player.SetSource(&source.audio);
+    Counting source(40, 12, 10);
+    DSP::SlicePlayer& player = source.player;
     player.Setup(12, 10, 2, 4, 1.0);
     uint32_t sink = 0;
     EXPECT_EQ(Play(player, 6, &sink), (std::vector<float>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(player.GetState(), PlayerState::EndCrossfade);
     EXPECT_EQ(sink, 12u + 6u);
     EXPECT_EQ(Play(player, 4, &sink), (std::vector<float>{6, 7.5f, 8, 7.5f}));
-    EXPECT_TRUE(player.IsWrapped());
     EXPECT_EQ(sink, 12u + 10u); // from the first crossfaded turn on: the slice's end
     EXPECT_EQ(Play(player, 10, &sink),
               (std::vector<float>{6, 4.5f, 4, 4.5f, 6, 7.5f, 8, 7.5f, 6, 4.5f}));
@@ -126,15 +112,12 @@ TEST(SlicePlayer, CrossfadedTurnsWorkedByHand)
 
 TEST(SlicePlayer, BlockSizesDoNotChangeTheOutput)
 {
-    Source source(400, 20, 300);
-    DSP::SlicePlayer whole;
+    Counting source(400, 20, 300);
     DSP::SlicePlayer pieces;
-    for (DSP::SlicePlayer* player : {&whole, &pieces})
-    {
-        player->SetSource(&source.audio);
-        player->Setup(20, 300, 120, 30, 0.87);
-    }
-    const std::vector<float> expected = Play(whole, 1000);
+    pieces.SetSource(&source.audio);
+    source.player.Setup(20, 300, 120, 30, 0.87);
+    pieces.Setup(20, 300, 120, 30, 0.87);
+    const std::vector<float> expected = Play(source.player, 1000);
     std::vector<float> got;
     for (uint32_t n : {1u, 63u, 64u, 65u, 0u, 200u, 7u, 600u})
     {
@@ -148,27 +131,23 @@ TEST(SlicePlayer, BlockSizesDoNotChangeTheOutput)
 
 TEST(SlicePlayer, AnyRateStaysInsideTheSlice)
 {
+    Counting source(32, 6, 10);
+    DSP::SlicePlayer& player = source.player;
+    uint32_t sink = 0;
     // Rates without a direction freeze the heads on the first frame.
-    Source source(32, 6, 10);
     for (double rate : {0.0, -3.0, std::numeric_limits<double>::quiet_NaN()})
     {
-        DSP::SlicePlayer player;
-        player.SetSource(&source.audio);
         player.Setup(6, 10, 5, 2, rate);
         EXPECT_EQ(player.GetRate(), 0.0) << rate;
-        uint32_t sink = 0;
         EXPECT_EQ(Play(player, 300, &sink), std::vector<float>(300, 0.0f)) << rate;
         EXPECT_EQ(sink, 6u);
     }
     // Huge rates jump the heads past the slice; reads clamp into it, reports saturate.
     for (double rate : {1.0e300, std::numeric_limits<double>::infinity()})
     {
-        DSP::SlicePlayer player;
-        player.SetSource(&source.audio);
         player.Setup(6, 10, 4, 2, 1.0);
         Play(player, 7); // into the end crossfade
         player.SetRate(rate);
-        uint32_t sink = 0;
         for (float v : Play(player, 100, &sink))
             ASSERT_TRUE(v >= 0.0f && v <= 9.0f) << rate;
         EXPECT_TRUE(sink >= 6u && sink <= 16u) << sink;
@@ -177,8 +156,6 @@ TEST(SlicePlayer, AnyRateStaysInsideTheSlice)
         EXPECT_EQ(sink, 4294967295u);
     }
     // Slices that are empty or outside the source are silent.
-    DSP::SlicePlayer player;
-    player.SetSource(&source.audio);
     for (uint32_t start : {0u, 30u, 4294967295u})
     {
         player.Setup(start, start == 0 ? 0 : 10, 0, 0, 1.0);

@@ -25,36 +25,31 @@ std::vector<float> Gains(DSP::StageEnvelope& envelope, const std::vector<uint32_
 }
 } // namespace
 
-TEST(StageEnvelope, AllLengthsZeroIsABypass)
+TEST(StageEnvelope, WorkedContours)
 {
-    DSP::StageEnvelope amp;
-    amp.Configure(0, 0, 0, true, 0.5f, false);
-    amp.Start();
-    EXPECT_FALSE(amp.IsRunning());
-    EXPECT_EQ(Gains(amp, {8}), std::vector<float>(8, 1.0f)); // the level is never applied
-}
+    DSP::StageEnvelope envelope;
+    // Amp with all lengths 0: finished at once, a bypass that never applies the level.
+    envelope.Configure(0, 0, 0, true, 0.5f, false);
+    envelope.Start();
+    EXPECT_FALSE(envelope.IsRunning());
+    EXPECT_EQ(Gains(envelope, {8}), std::vector<float>(8, 1.0f));
 
-TEST(StageEnvelope, GateFadesInHoldsFadesOutThenSilences)
-{
-    DSP::StageEnvelope gate;
-    gate.Configure(2, 3, 4, false, 0.0f, true);
-    gate.Start();
-    EXPECT_TRUE(gate.IsRunning());
-    EXPECT_EQ(Gains(gate, {12}),
+    // Gate: fade in, hold, fade out, then silence for the rest of the block.
+    envelope.Configure(2, 3, 4, false, 0.0f, true);
+    envelope.Start();
+    EXPECT_TRUE(envelope.IsRunning());
+    EXPECT_EQ(Gains(envelope, {12}),
               (std::vector<float>{0, 0.5f, 1, 1, 1, 1, 0.75f, 0.5f, 0.25f, 0, 0, 0}));
-    EXPECT_FALSE(gate.IsRunning());
-    EXPECT_EQ(Gains(gate, {4}), std::vector<float>(4, 1.0f)); // finished: audio passes
-}
+    EXPECT_FALSE(envelope.IsRunning());
+    EXPECT_EQ(Gains(envelope, {4}), std::vector<float>(4, 1.0f)); // finished: audio passes
 
-TEST(StageEnvelope, SingleFrameDecayThenSustainsForEver)
-{
-    DSP::StageEnvelope amp;
-    amp.Configure(0, 0, 1, true, 0.5f, false);
-    amp.Start();
+    // Amp with a single frame of decay, then the sustain level for ever.
+    envelope.Configure(0, 0, 1, true, 0.5f, false);
+    envelope.Start();
     std::vector<float> expected(1020, 0.5f);
     expected[0] = 1.0f;
-    EXPECT_EQ(Gains(amp, {4, 16, 1000}), expected);
-    EXPECT_EQ(amp.GetStage(), DSP::EnvelopeStage::Sustain);
+    EXPECT_EQ(Gains(envelope, {4, 16, 1000}), expected);
+    EXPECT_EQ(envelope.GetStage(), DSP::EnvelopeStage::Sustain);
 }
 
 TEST(StageEnvelope, BlockBoundariesContinueSeamlessly)
