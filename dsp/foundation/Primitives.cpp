@@ -135,7 +135,9 @@ void* AlignedAllocate(size_t count, size_t itemSize)
 {
     if (count == 0 || itemSize == 0 || count > (SIZE_MAX - kAllocationSlack) / itemSize)
         return nullptr;
-    void* raw = std::malloc(count * itemSize + kAllocationSlack);
+    // Through the global allocator, like every other allocation of the library, so that a host
+    // that replaces or instruments operator new sees these blocks too.
+    void* raw = ::operator new(count * itemSize + kAllocationSlack, std::nothrow);
     if (!raw)
         return nullptr;
     const uintptr_t aligned =
@@ -164,7 +166,7 @@ void AlignedFree(void* block)
         return;
     void* raw = nullptr;
     std::memcpy(&raw, static_cast<uint8_t*>(block) - sizeof(void*), sizeof(raw));
-    std::free(raw);
+    ::operator delete(raw);
 }
 
 int32_t FftCreate(FftPlan** out, int32_t order, int32_t scaling, int32_t hint)
