@@ -26,12 +26,12 @@ TestAudio TestAudio::Clicks(int sampleRate, size_t frames, int channels,
     return audio;
 }
 
-void TestAudio::Write(const std::filesystem::path& path, int sndfileFormat) const
+void TestAudio::Write(const std::filesystem::path& path) const
 {
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = static_cast<int>(samples.size());
-    info.format = sndfileFormat ? sndfileFormat : (SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file)
         throw std::runtime_error("cannot write test audio " + path.string());

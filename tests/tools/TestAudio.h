@@ -18,8 +18,8 @@ struct TestAudio
     static TestAudio Clicks(int sampleRate, size_t frames, int channels,
                             const std::vector<uint32_t>& positions);
 
-    // Writes with libsndfile; format is SF_FORMAT_* (32-bit float WAV by default).
-    void Write(const std::filesystem::path& path, int sndfileFormat = 0) const;
+    // Writes a 32-bit float WAV.
+    void Write(const std::filesystem::path& path) const;
     static TestAudio Read(const std::filesystem::path& path);
 
     // Frames where the mono sum rises above threshold after at least quietFrames below it: a
