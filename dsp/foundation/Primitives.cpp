@@ -137,7 +137,7 @@ void* AlignedAllocate(size_t count, size_t itemSize)
         return nullptr;
     // Through the global allocator, like every other allocation of the library, so that a host
     // that replaces or instruments operator new sees these blocks too.
-    void* raw = ::operator new(count * itemSize + kAllocationSlack, std::nothrow);
+    void* raw = ::operator new(count* itemSize + kAllocationSlack, std::nothrow);
     if (!raw)
         return nullptr;
     const uintptr_t aligned =
