@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <tuple>
 #include <vector>
 
@@ -143,4 +144,37 @@ TEST_F(SliceRendererTest, RateFollowsSampleRatesAndTransposition)
     SliceRenderer orphan(&empty);
     orphan.UpdateRate();
     EXPECT_EQ(orphan.GetRate(), 0.0);
+}
+
+TEST_F(SliceRendererTest, HandsTheTailLoopAndAmpAttackToPlayerAndEnvelope)
+{
+    // A ramp on the left makes every read visible: frame k of the source holds k.
+    for (uint32_t k = 0; k < 30000; ++k)
+        audio.data[0][k] = static_cast<float>(k);
+    RenderSlice slice = OpenSlice(1000, 8, 16);
+    slice.tailLoopStart = 4; // tail 4..8, hard turns
+    slice.tailCrossfade = 0;
+    slice.ampAttack = 4; // bent attack, then a long hold at 1
+    slice.ampHold = 100;
+    voice.Start(slice);
+    const Stereo out = Render(16, 16);
+
+    // Forward over the slice, a turn at the end (the read clamps to the last frame), back down
+    // to the tail start, forward again.
+    const float played[16] = {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007,
+                              1007, 1007, 1006, 1005, 1004, 1005, 1006, 1007};
+    // The attack passes a quarter of its rise at half its length: factor sqrt(3) and additive
+    // term (sqrt(3) - 1) / 8 from 0.
+    double level = 0.0;
+    for (uint32_t j = 0; j < 16; ++j)
+    {
+        const float amp = j < 4 ? static_cast<float>(level) : 1.0f;
+        level = std::sqrt(3.0) * level + (std::sqrt(3.0) - 1.0) / 8.0;
+        EXPECT_FLOAT_EQ(out[0][j], played[j] * amp) << j;
+        EXPECT_FLOAT_EQ(out[1][j], -0.25f * amp) << j;
+    }
+    // The gate's empty release is only passed at the next block, which it silences.
+    EXPECT_TRUE(voice.IsActive());
+    EXPECT_EQ(Render(4, 4)[0], std::vector<float>(4, 0.0f));
+    EXPECT_FALSE(voice.IsActive());
 }
