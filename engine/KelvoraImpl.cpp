@@ -1,5 +1,7 @@
 #include "engine/KelvoraImpl.h"
 
+#include "dsp/foundation/Decibels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -17,8 +19,6 @@ using DSP::Marrowlin::SourceAudio;
 namespace
 {
 
-// ln(10) / 20: turns decibels into the exponent of e.
-constexpr double kDecibelsToNepers = 0.115129254758358;
 // 20 log10(x) written through log2, as the sustain level is read back.
 constexpr double kDecibelsPerOctaveOfLevel = 6.0206;
 constexpr float kSilentSustainDb = -80.0f;
@@ -143,12 +143,8 @@ void KelvoraImpl::SetLoop(uint32_t frameCount, uint32_t channelCount, float** ch
 
 void KelvoraImpl::ImportSlices(const SliceInfo* slices, uint32_t sliceCount, float tempo)
 {
-    SyncShaping();
-    *shaping = ShapingSettings();
-
     // Empty the loop region first, so that the tick conversions below see an empty loop and the
     // host's positions stand until the Loop derives them again from the tick positions.
-    SyncShaping();
     *shaping = ShapingSettings();
     SyncMeter();
     ResetMeterLayout(*meter);
@@ -159,10 +155,7 @@ void KelvoraImpl::ImportSlices(const SliceInfo* slices, uint32_t sliceCount, flo
     points->useMarkers = points->useDetected = points->useUser = 1;
     PushAll();
 
-    points->sensitivity = 0.0f;
-    points->regionStart = 0;
     points->regionEnd = source->frameCount;
-    points->points.clear();
     points->points.reserve(sliceCount);
     for (uint32_t i = 0; i < sliceCount; ++i)
     {
@@ -188,7 +181,6 @@ void KelvoraImpl::ImportSlices(const SliceInfo* slices, uint32_t sliceCount, flo
         }
         points->points.push_back(point);
     }
-    points->useMarkers = points->useDetected = points->useUser = 1;
 
     SyncMeter();
     ResetMeterLayout(*meter);
@@ -416,15 +408,8 @@ void KelvoraImpl::SetEnvelope(const EnvelopeSettings* in)
     shaping->attackMs = in->attackMs;
     shaping->holdMs = in->holdMs;
     shaping->decayMs = in->decayMs;
-    if (in->sustainDb > kSilentSustainDb)
-    {
-        const float exponent = static_cast<float>(in->sustainDb * kDecibelsToNepers);
-        shaping->sustainLevel = static_cast<float>(std::exp(static_cast<double>(exponent)));
-    }
-    else
-    {
-        shaping->sustainLevel = 0.0f;
-    }
+    shaping->sustainLevel =
+        in->sustainDb > kSilentSustainDb ? DSP::DecibelsToLevel(in->sustainDb) : 0.0f;
     PushShaping();
 }
 

@@ -27,6 +27,15 @@ uint32_t FrameCount(uint32_t length, int32_t hop)
     return hop > 0 ? length / static_cast<uint32_t>(hop) : 0;
 }
 
+// Sizes a track to one zero per frame (four zeros when there are fewer than four frames) and
+// says whether there is anything to compute into it.
+bool PrepareTrack(uint32_t length, int32_t frameSize, int32_t hop, std::vector<float>& track)
+{
+    const uint32_t frames = FrameCount(length, hop);
+    track.assign(std::max(frames, 4u), 0.0f);
+    return frames >= 4 && frameSize > 0 && frameSize <= LargestFrame;
+}
+
 // The audio the tracks read: channel 0 and channel 1, either possibly absent.
 struct TrackInput
 {
@@ -82,15 +91,9 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
                        float /*sampleRate*/, int32_t offset, int32_t frameSize, int32_t hop,
                        std::vector<float>& out)
 {
-    const uint32_t frames = FrameCount(length, hop);
-    if (frames < 4)
-    {
-        out.assign(4, 0.0f);
+    if (!PrepareTrack(length, frameSize, hop, out))
         return;
-    }
-    out.assign(frames, 0.0f);
-    if (frameSize <= 0 || frameSize > LargestFrame)
-        return;
+    const uint32_t frames = static_cast<uint32_t>(out.size());
 
     const int32_t n = frameSize;
     const uint32_t bins = static_cast<uint32_t>(n / 2) + 1;
@@ -168,15 +171,9 @@ void EnergyTrack(const float* const* channels, uint32_t channelCount, uint32_t l
                  float /*sampleRate*/, int32_t offset, int32_t frameSize, int32_t hop,
                  std::vector<float>& outEnergy)
 {
-    const uint32_t frames = FrameCount(length, hop);
-    if (frames < 4)
-    {
-        outEnergy.assign(4, 0.0f);
+    if (!PrepareTrack(length, frameSize, hop, outEnergy))
         return;
-    }
-    outEnergy.assign(frames, 0.0f);
-    if (frameSize <= 0 || frameSize > LargestFrame)
-        return;
+    const uint32_t frames = static_cast<uint32_t>(outEnergy.size());
 
     const int32_t n = frameSize;
     DataTail1D window(static_cast<uint32_t>(n));

@@ -584,9 +584,7 @@ void Loop::ShapeSlices()
         {
             // Position 0 puts the tail loop at the slice end, 1 at its start; single precision.
             const float sliceLength = static_cast<float>(slice.sourceLength);
-            const float mapped =
-                (loopPosition - 0.0f) / (1.0f - 0.0f) * (0.0f - sliceLength) + sliceLength;
-            slice.tailLoopStart = RoundToFrame(mapped);
+            slice.tailLoopStart = RoundToFrame(sliceLength - loopPosition * sliceLength);
         }
         slice.tailCrossfade = tailCrossfade;
     }

@@ -1,5 +1,6 @@
 #include "dsp/marrowlin/SliceRenderer.h"
 
+#include "dsp/foundation/Decibels.h"
 #include "dsp/foundation/VectorOps.h"
 #include "dsp/marrowlin/Loop.h"
 
@@ -18,15 +19,6 @@ namespace
 constexpr uint32_t MaxPieceFrames = 4096;
 // Upper bound of the scratch, in samples, for sources with very many channels.
 constexpr uint64_t MaxScratchSamples = uint64_t{1} << 26;
-
-// ln(10) / 20: a gain in decibels times this is the natural logarithm of the linear gain.
-constexpr double NepersPerDecibel = 0.115129254758358;
-
-float GainFromDecibels(float db)
-{
-    const float exponent = static_cast<float>(db * NepersPerDecibel);
-    return static_cast<float>(std::exp(static_cast<double>(exponent)));
-}
 
 } // namespace
 
@@ -72,7 +64,7 @@ void SliceRenderer::Start(const RenderSlice& slice)
     gate.Start();
     amp.Configure(slice.ampAttack, slice.ampHold, slice.ampDecay, true, slice.ampSustain, false);
     amp.Start();
-    gain = GainFromDecibels(loop ? loop->GetShapingSettings().gainDb : 0.0f);
+    gain = DecibelsToLevel(loop ? loop->GetShapingSettings().gainDb : 0.0f);
 }
 
 void SliceRenderer::UpdateRate()

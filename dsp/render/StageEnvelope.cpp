@@ -92,15 +92,9 @@ void StageEnvelope::Apply(float** channels, uint32_t channelCount, uint32_t fram
         }
         else if (stage == EnvelopeStage::Sustain)
         {
-            const float level = sustainLevel;
             for (uint32_t k = 0; k < channelCount; ++k)
-            {
-                float* channel = channels[k];
-                if (!channel)
-                    continue;
-                for (uint32_t j = done; j < frames; ++j)
-                    channel[j] *= level;
-            }
+                if (channels[k])
+                    VectorOps::ScaleFloatsInPlace(frames - done, channels[k] + done, sustainLevel);
             done = frames;
         }
         else
