@@ -29,12 +29,12 @@ def midi(path):
 
 def svg(path):
     root = ElementTree.parse(path).getroot()
-    markers = [{"index": int(e.get("data-index")), "position": int(e.get("data-position")),
-                "active": "active" in e.get("class").split(),
-                "height": float(e.get("y1")) - float(e.get("y2"))}
-               for e in root.iter() if "slice" in e.get("class", "").split()]
-    texts = ["".join(e.itertext()) for e in root.iter("{http://www.w3.org/2000/svg}text")]
-    return {"root": root.tag, "markers": markers, "texts": texts}
+    return {"root": root.tag,
+            "markers": [{"index": int(e.get("data-index")),
+                         "position": int(e.get("data-position")),
+                         "active": "active" in e.get("class").split(),
+                         "height": float(e.get("y1")) - float(e.get("y2"))}
+                        for e in root.iter() if "slice" in e.get("class", "").split()]}
 
 
 if __name__ == "__main__":

@@ -1,0 +1,143 @@
+#include "ToolTest.h"
+
+#include <algorithm>
+#include <sndfile.h>
+
+namespace
+{
+
+using ToolTest = ClickLoopTest;
+
+TEST_F(ToolTest, AnalyseFindsExactlyTheHitsAndItsRegionsTileTheLoop)
+{
+    const ProcessResult run = Run("analyse", {"--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const nlohmann::json report = nlohmann::json::parse(run.out).at(0);
+    EXPECT_EQ(report["frames"], Frames);
+    EXPECT_EQ(report["sampleRate"], Rate);
+    EXPECT_EQ(report["channels"], 2);
+    EXPECT_NEAR(report["loopTempo"].get<double>(), 240.0, 1e-3); // 8 beats in 2 seconds
+
+    std::vector<long> active;
+    for (const auto& slice : report["slices"])
+        if (slice["active"].get<bool>())
+            active.push_back(slice["position"].get<long>());
+    ASSERT_EQ(active.size(), Hits.size());
+    EXPECT_EQ(report["activeSlices"].get<size_t>(), active.size());
+    for (size_t i = 0; i < active.size(); ++i)
+        EXPECT_NEAR(active[i], Hits[i], 16) << "slice " << i;
+
+    const nlohmann::json& regions = report["regions"];
+    ASSERT_EQ(regions.size(), Hits.size());
+    uint64_t next = 0;
+    for (size_t i = 0; i < regions.size(); ++i)
+    {
+        EXPECT_EQ(regions[i]["start"].get<long>(), i == 0 ? 0 : active[i]);
+        EXPECT_EQ(regions[i]["start"].get<uint64_t>(), next);
+        next += regions[i]["length"].get<uint64_t>();
+    }
+    EXPECT_EQ(next, Frames);
+}
+
+TEST_F(ToolTest, RenderAtHalfTempoIsTwiceAsLongWithTheOnsetsMoved)
+{
+    const ProcessResult run = Run("render", {"-o", (folder / "half.wav").string(), "-t", "120"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const TestAudio out = TestAudio::Read(folder / "half.wav");
+    EXPECT_EQ(out.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_EQ(out.sampleRate, Rate);
+    ASSERT_EQ(out.samples.size(), 2u);
+    EXPECT_EQ(out.Frames(), 2 * Frames);
+    const std::vector<size_t> onsets = out.Onsets(0.05f, 2000);
+    ASSERT_EQ(onsets.size(), Hits.size());
+    for (size_t i = 0; i < onsets.size(); ++i)
+        EXPECT_NEAR(static_cast<double>(onsets[i]), 2.0 * Hits[i], 16.0) << "onset " << i;
+}
+
+TEST_F(ToolTest, ExportedSlicesJoinToTheSourceAndMidiNotesSitWhereTheyDo)
+{
+    const std::filesystem::path out = folder / "slices";
+    const ProcessResult run = Run("export", {"--dir", out.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<TestAudio> slices;
+    for (size_t i = 1; i <= Hits.size(); ++i)
+        slices.push_back(TestAudio::Read(out / ("clicks-slice0" + std::to_string(i) + ".wav")));
+    EXPECT_FALSE(std::filesystem::exists(out / "clicks-slice09.wav"));
+    std::vector<std::vector<float>> joined(2);
+    for (size_t i = 0; i < slices.size(); ++i)
+    {
+        EXPECT_EQ(slices[i].format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+        EXPECT_EQ(slices[i].sampleRate, Rate);
+        ASSERT_EQ(slices[i].samples.size(), 2u);
+        EXPECT_NEAR(static_cast<double>(joined[0].size()), Hits[i], 16) << i; // its start
+        for (size_t c = 0; c < 2; ++c)
+            joined[c].insert(joined[c].end(), slices[i].samples[c].begin(),
+                             slices[i].samples[c].end());
+    }
+    EXPECT_EQ(joined, source.samples);
+
+    // 240 quarter notes a minute are 250 000 us each; notes start at key 36.
+    const nlohmann::json midi = ReadBack("midi", out / "clicks.mid");
+    EXPECT_EQ(midi["type"], 1);
+    EXPECT_EQ(midi["tracks"], 2);
+    EXPECT_EQ(midi["unfinishedNotes"], 0);
+    EXPECT_EQ(midi["tempos"], nlohmann::json::array({250000}));
+    EXPECT_EQ(midi["timeSignatures"], nlohmann::json::array({{4, 4}}));
+    // Note times are whole ticks, so they are within one tick of the slices' frames.
+    const double tick = 0.25 / midi["ticksPerBeat"].get<double>();
+    const nlohmann::json& notes = midi["notes"];
+    ASSERT_EQ(notes.size(), slices.size());
+    double start = 0.0;
+    for (size_t i = 0; i < notes.size(); ++i)
+    {
+        const double end = start + static_cast<double>(slices[i].Frames()) / Rate;
+        EXPECT_EQ(notes[i]["note"], 36 + static_cast<int>(i));
+        EXPECT_NEAR(notes[i]["start"].get<double>(), start, tick) << i;
+        EXPECT_NEAR(notes[i]["end"].get<double>(), end, tick) << i;
+        start = end;
+    }
+}
+
+TEST(DemoTest, WritesTheLoopTwoRendersAndAPictureWithAMarkerPerSlice)
+{
+    TempFolder folder;
+    const ProcessResult run = Kelvora({"demo"}, folder.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Wrote into kelvora-demo/"), std::string::npos) << run.out;
+    const std::filesystem::path demo = folder / "kelvora-demo";
+
+    // Two bars of 4/4 at 120 BPM: four seconds of stereo at 44.1 kHz; at 90 and 150 BPM
+    // 4 x 120/90 and 4 x 120/150 seconds.
+    const TestAudio loop = TestAudio::Read(demo / "drum-loop.wav");
+    EXPECT_EQ(loop.sampleRate, 44100);
+    EXPECT_EQ(loop.samples.size(), 2u);
+    EXPECT_EQ(loop.Frames(), 176400u);
+    EXPECT_EQ(TestAudio::Read(demo / "drum-loop-90bpm.wav").Frames(), 235200u);
+    EXPECT_EQ(TestAudio::Read(demo / "drum-loop-150bpm.wav").Frames(), 141120u);
+
+    // The picture parses as XML and has a marker for each slice point, weak and strong, as tall
+    // as its strength (the strongest is 1).
+    const ProcessResult analysed =
+        Kelvora({"analyse", "--json", (demo / "drum-loop.wav").string()});
+    ASSERT_EQ(analysed.status, 0) << analysed.err;
+    const nlohmann::json report = nlohmann::json::parse(analysed.out).at(0);
+    const nlohmann::json drawing = ReadBack("svg", demo / "drum-loop.svg");
+    EXPECT_EQ(drawing["root"], "{http://www.w3.org/2000/svg}svg");
+    const nlohmann::json& markers = drawing["markers"];
+    const nlohmann::json& slices = report["slices"];
+    ASSERT_EQ(markers.size(), slices.size());
+    ASSERT_GT(markers.size(), report["activeSlices"].get<size_t>());
+    double tallest = 0.0;
+    for (const auto& marker : markers)
+        tallest = std::max(tallest, marker["height"].get<double>());
+    for (size_t i = 0; i < markers.size(); ++i)
+    {
+        EXPECT_EQ(markers[i]["index"], slices[i]["index"]);
+        EXPECT_EQ(markers[i]["position"], slices[i]["position"]);
+        EXPECT_EQ(markers[i]["active"], slices[i]["active"]);
+        EXPECT_NEAR(markers[i]["height"].get<double>() / tallest,
+                    slices[i]["strength"].get<double>(), 0.002);
+    }
+}
+
+} // namespace

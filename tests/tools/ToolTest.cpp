@@ -1,0 +1,157 @@
+#include "ToolTest.h"
+
+#include <cmath>
+#include <fstream>
+#include <sndfile.h>
+#include <sstream>
+#include <stdexcept>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+TempFolder::TempFolder()
+{
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "kelvora-tool-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create a temporary folder");
+    path = pattern;
+}
+
+TempFolder::~TempFolder()
+{
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
+}
+
+std::set<std::string> TempFolder::Entries() const
+{
+    std::set<std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path))
+        entries.insert(std::filesystem::relative(entry.path(), path).string());
+    return entries;
+}
+
+std::string TempFolder::Text(const std::string& name) const
+{
+    std::stringstream text;
+    text << std::ifstream(path / name, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+namespace
+{
+
+// A space and the text in single quotes, which keep everything but the quote literal.
+std::string Word(const std::string& text)
+{
+    std::string word = " '";
+    for (const char c : text)
+        word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+}
+
+ProcessResult Run(const std::string& program, const std::vector<std::string>& args,
+                  const std::filesystem::path& workingFolder, int fileSizeLimitKiB)
+{
+    const TempFolder capture;
+    std::string command;
+    if (!workingFolder.empty())
+        command += "cd" + Word(workingFolder) + " && ";
+    // With SIGXFSZ ignored a write past the limit fails instead of killing the process; ulimit
+    // counts in 512-byte blocks.
+    if (fileSizeLimitKiB > 0)
+        command += "trap '' XFSZ && ulimit -f " + std::to_string(2 * fileSizeLimitKiB) + " && ";
+    command += "exec" + Word(program);
+    for (const std::string& arg : args)
+        command += Word(arg);
+    command += " </dev/null >" + Word(capture / "out") + " 2>" + Word(capture / "err");
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, capture.Text("out"), capture.Text("err")};
+}
+
+} // namespace
+
+ProcessResult Kelvora(const std::vector<std::string>& args,
+                      const std::filesystem::path& workingFolder, int fileSizeLimitKiB)
+{
+    return Run(KELVORA_TOOL, args, workingFolder, fileSizeLimitKiB);
+}
+
+nlohmann::json ReadBack(const std::string& kind, const std::filesystem::path& file)
+{
+    const ProcessResult run =
+        Run(KELVORA_TEST_PYTHON,
+            {std::string(KELVORA_TEST_SCRIPTS) + "/read_back.py", kind, file.string()}, {}, 0);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.status == 0 ? nlohmann::json::parse(run.out) : nlohmann::json();
+}
+
+TestAudio TestAudio::Clicks(int sampleRate, size_t frames, int channels,
+                            const std::vector<uint32_t>& positions)
+{
+    TestAudio audio{sampleRate, 0, {static_cast<size_t>(channels), std::vector<float>(frames)}};
+    uint32_t noise = 22222;
+    for (const uint32_t position : positions)
+        for (size_t i = 0; i < static_cast<size_t>(sampleRate / 50) && position + i < frames; ++i)
+        {
+            noise ^= noise << 13;
+            noise ^= noise >> 17;
+            noise ^= noise << 5;
+            const float white = static_cast<float>(noise) / 2147483648.0f - 1.0f;
+            const float level = 0.8f * std::exp(-static_cast<float>(i) / (sampleRate * 0.004f));
+            for (int c = 0; c < channels; ++c)
+                audio.samples[c][position + i] = white * level * (1.0f - 0.2f * c);
+        }
+    return audio;
+}
+
+void TestAudio::Write(const std::filesystem::path& path) const
+{
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = static_cast<int>(samples.size());
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file)
+        throw std::runtime_error("cannot write test audio " + path.string());
+    std::vector<float> interleaved;
+    for (size_t i = 0; i < Frames(); ++i)
+        for (const auto& channel : samples)
+            interleaved.push_back(channel[i]);
+    sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(Frames()));
+    sf_close(file);
+}
+
+TestAudio TestAudio::Read(const std::filesystem::path& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        throw std::runtime_error("cannot read " + path.string());
+    std::vector<float> interleaved(static_cast<size_t>(info.frames * info.channels));
+    const auto got = static_cast<size_t>(sf_readf_float(file, interleaved.data(), info.frames));
+    sf_close(file);
+    const auto channels = static_cast<size_t>(info.channels);
+    TestAudio audio{info.samplerate, info.format, {channels, std::vector<float>(got)}};
+    for (size_t i = 0; i < got * channels; ++i)
+        audio.samples[i % channels][i / channels] = interleaved[i];
+    return audio;
+}
+
+std::vector<size_t> TestAudio::Onsets(float threshold, size_t quietFrames) const
+{
+    std::vector<size_t> onsets;
+    size_t lastLoud = 0;
+    for (size_t i = 0; i < Frames(); ++i)
+    {
+        float sum = 0.0f;
+        for (const auto& channel : samples)
+            sum += channel[i];
+        if (std::fabs(sum) <= threshold)
+            continue;
+        if (onsets.empty() || i - lastLoud > quietFrames)
+            onsets.push_back(i);
+        lastLoud = i;
+    }
+    return onsets;
+}

@@ -1,0 +1,83 @@
+// Helpers for running the kelvora tool on generated audio and reading its output with readers
+// that share no code with its writers (libsndfile, and Python's mido and xml.etree).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+// A fresh folder for one test, removed with everything in it afterwards.
+class TempFolder
+{
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::filesystem::path& Path() const { return path; }
+    std::filesystem::path operator/(const std::string& name) const { return path / name; }
+    std::set<std::string> Entries() const;           // everything below the folder, relative to it
+    std::string Text(const std::string& name) const; // empty when it cannot be read
+
+private:
+    std::filesystem::path path;
+};
+
+struct ProcessResult
+{
+    int status = -1; // -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs the tool in workingFolder (the current one when empty). A non-zero fileSizeLimitKiB
+// caps every file it writes, so a write fails part-way as on a full disk.
+ProcessResult Kelvora(const std::vector<std::string>& args,
+                      const std::filesystem::path& workingFolder = {}, int fileSizeLimitKiB = 0);
+// What read_back.py says about a "midi" or "svg" file; null (and a failure) if it cannot read it.
+nlohmann::json ReadBack(const std::string& kind, const std::filesystem::path& file);
+
+struct TestAudio
+{
+    int sampleRate = 0;
+    int format = 0;                          // SF_FORMAT_* of a file read back
+    std::vector<std::vector<float>> samples; // planar
+
+    size_t Frames() const { return samples.empty() ? 0 : samples[0].size(); }
+    // Silence with a 20 ms burst of decaying noise at each position: one sharp onset each.
+    static TestAudio Clicks(int sampleRate, size_t frames, int channels,
+                            const std::vector<uint32_t>& positions);
+    void Write(const std::filesystem::path& path) const; // 32-bit float WAV
+    static TestAudio Read(const std::filesystem::path& path);
+    // Frames where the mono sum rises above threshold after at least quietFrames below it: a
+    // plain onset finder, independent of the engine's detector.
+    std::vector<size_t> Onsets(float threshold, size_t quietFrames) const;
+};
+
+// Two seconds of stereo clicks at 44.1 kHz (240 BPM as two bars of 4/4), hits unevenly spaced.
+class ClickLoopTest : public ::testing::Test
+{
+protected:
+    static constexpr int Rate = 44100;
+    static constexpr size_t Frames = 88200;
+    inline static const std::vector<uint32_t> Hits{0,     9000,  22050, 31000,
+                                                   44100, 57500, 66150, 80000};
+
+    void SetUp() override { source.Write(loop); }
+    // Runs "kelvora command loop options...".
+    ProcessResult Run(const std::string& command, const std::vector<std::string>& options)
+    {
+        std::vector<std::string> args{command, loop.string()};
+        args.insert(args.end(), options.begin(), options.end());
+        return Kelvora(args);
+    }
+
+    TempFolder folder;
+    std::filesystem::path loop = folder / "clicks.wav";
+    TestAudio source = TestAudio::Clicks(Rate, Frames, 2, Hits);
+};
