@@ -7,8 +7,7 @@
 #include <utility>
 #include <vector>
 
-// Planar audio, every sample `fill`, that outlives whatever refers to its SourceAudio. Not
-// copyable: the SourceAudio points into the object's own storage.
+// Planar audio, every sample `fill`. Not copyable: the SourceAudio points into its own storage.
 struct PlanarSource
 {
     explicit PlanarSource(uint32_t frames, uint32_t channels = 1, uint32_t rate = 44100,

@@ -13,9 +13,7 @@ using namespace DSP::Marrowlin;
 namespace
 {
 
-// A mono 44.1 kHz loop cut by host points. Each slice holds its own level (0.5, then 0.25,
-// 0.125, ...), so the output tells which slice sounds where. Slices have no tail loop and the
-// loop's own tempo is fixed at 120 BPM, so a target tempo of 120 leaves the timeline as it is.
+// A mono 44.1 kHz loop, fixed at 120 BPM, whose slices hold the levels 0.5, 0.25, 0.125, ...
 struct Fixture
 {
     Fixture(uint32_t frames, std::vector<uint32_t> cuts, float tempo, float firstTick = -1.0f)
@@ -36,7 +34,6 @@ struct Fixture
         meter.fixedTempo = 120.0f;
         meter.tempo = tempo;
         loop.SetSource(&audio.audio, false);
-        // With tailLoopPosition 0 the tail starts at the slice's end.
         loop.SetAll(Cuts(points, 0, frames), meter, {.tailFromSoundEnd = 0}, false);
         renderer.SetSource(&audio.audio);
     }
@@ -68,24 +65,17 @@ struct Fixture
 
 TEST(LoopRenderer, BlockIsSplitAtASliceBoundary)
 {
-    // Twice the loop's tempo: slices at source 0 and 600 land at output 0 and 300. The first
-    // slice overruns its 300-frame slot, so its gate closes 66 frames (1.5 ms) after it while
-    // the second slice starts on the other voice.
+    // Slices at output 0 and 300; the first one's gate closes 66 frames (1.5 ms) after its slot.
     Fixture f(2000, {600}, 240.0f);
-    ASSERT_EQ(f.renderer.GetLoopLength(), 1000u);
     ASSERT_EQ(f.loop.GetRenderSlices()[1].outputStart, 300u);
-    EXPECT_FALSE(f.renderer.GetPlayPosition().has_value());
     f.renderer.PlayLoop();
-    EXPECT_EQ(f.renderer.GetPlayPosition(), 0u);
     const std::vector<float> out = f.Render(512);
     EXPECT_EQ(f.VoiceSlice(0), 0u);
     EXPECT_EQ(f.VoiceSlice(1), 600u);
     EXPECT_EQ(f.renderer.GetPosition(), 512u);
-    EXPECT_EQ(f.renderer.GetNextSlice(), 0u);
     EXPECT_EQ(f.renderer.GetNextVoice(), 0u);
     EXPECT_EQ(f.renderer.GetPlayPosition(), 600u + 212u); // the latest voice reports
-    EXPECT_EQ(out[0], 0.0f);                              // gates open from 0
-    EXPECT_EQ(out[300], 0.5f); // first voice still open, second at the start of its attack
+    EXPECT_EQ(out[300], 0.5f);
     EXPECT_NEAR(out[333], 0.5f * 0.5f + 0.25f, 1e-6);
     EXPECT_NEAR(out[365], 0.5f / 66.0f + 0.25f, 1e-6);
     EXPECT_EQ(out[366], 0.25f); // first voice closed
@@ -101,17 +91,7 @@ TEST(LoopRenderer, ResyncKeepsTheFractionOfTheLoop)
     EXPECT_EQ(f.renderer.GetPosition(), 1000u); // 0.5 * 1999 = 999.5, away from zero
     EXPECT_EQ(f.loop.GetRenderSlices()[2].outputStart, 1501u);
     EXPECT_EQ(f.renderer.GetNextSlice(), 2u);
-    EXPECT_EQ(f.renderer.GetMode(), LoopRendererMode::LoopPlayback);
-    // The second slice plays out the 250 frames left of its gate; the third starts 501 frames
-    // on, at the start of its attack.
-    const std::vector<float> out = f.Render(600);
-    EXPECT_EQ(out[100], 0.25f);
-    EXPECT_EQ(out[250], 0.0f);
-    EXPECT_EQ(out[501], 0.0f);
-    EXPECT_GT(out[502], 0.0f);
-    EXPECT_EQ(f.VoiceSlice(0), 750u);
-
-    f.Render(300); // past the last slice the next trigger is slice 0 at the top
+    f.Render(900); // past the last slice the next trigger is slice 0 at the top
     f.SetTempo(60.0f);
     EXPECT_EQ(f.renderer.GetPosition(), 1899u); // 0.95 * 1999 = 1899.05
     EXPECT_EQ(f.renderer.GetNextSlice(), 0u);
@@ -124,7 +104,6 @@ TEST(LoopRenderer, StopThenPlayRestartsFromSliceZeroOnVoiceZero)
     f.Render(600);
     f.renderer.Stop();
     EXPECT_FALSE(f.renderer.GetPlayPosition().has_value());
-    EXPECT_EQ(f.Render(32), std::vector<float>(32, 0.0f));
     f.renderer.PlayLoop();
     EXPECT_FALSE(f.renderer.GetVoice(0).IsActive());
     EXPECT_FALSE(f.renderer.GetVoice(1).IsActive());
@@ -138,16 +117,13 @@ TEST(LoopRenderer, AuditionPlaysOneSliceUntilItEndsOrIsResynced)
     Fixture f(1000, {250, 750}, 120.0f);
     f.renderer.AuditionSlice(250, 500);
     EXPECT_EQ(f.renderer.GetPlayPosition(), 250u);
-    EXPECT_EQ(f.Render(400)[200], 0.25f);
-    EXPECT_EQ(f.renderer.GetPlayPosition(), 650u);
-    f.Render(200); // the gate closes 500 frames in
+    EXPECT_EQ(f.Render(600)[200], 0.25f); // the gate closes 500 frames in
     EXPECT_EQ(f.renderer.GetMode(), LoopRendererMode::Idle);
 
     f.renderer.AuditionSlice(750, 250);
     EXPECT_EQ(f.renderer.GetMode(), LoopRendererMode::Audition);
     f.renderer.Resync();
     EXPECT_FALSE(f.renderer.GetPlayPosition().has_value());
-    EXPECT_TRUE(f.renderer.GetVoice(0).IsActive()); // the voices are left alone
 
     // A start that is no slice's: the voices stop, the mode stays.
     f.renderer.PlayLoop();
@@ -161,8 +137,7 @@ TEST(LoopRenderer, AuditionPlaysOneSliceUntilItEndsOrIsResynced)
 
 TEST(LoopRenderer, RunsAtOutputZeroAndAnEmptyTimeline)
 {
-    // The first point is pinned at tick 0, so the first two slices both take output frame 0:
-    // only the last of them plays.
+    // Pinned at tick 0, the first two slices both take output 0: only the second plays.
     Fixture f(1000, {300, 600}, 120.0f, 0.0f);
     ASSERT_EQ(f.loop.GetRenderSlices()[1].outputStart, 0u);
     f.renderer.PlayLoop();

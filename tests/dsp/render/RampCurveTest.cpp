@@ -15,7 +15,7 @@ std::vector<float> Take(DSP::RampCurve& ramp, uint32_t n)
 }
 } // namespace
 
-TEST(RampCurve, StraightAndBentRampsThenHoldTheEnd)
+TEST(RampCurve, WorkedRampsThenHoldTheEnd)
 {
     DSP::RampCurve ramp;
     ramp.Set(0.0, 1.0, 0.0, 4);
@@ -30,58 +30,41 @@ TEST(RampCurve, StraightAndBentRampsThenHoldTheEnd)
     EXPECT_NEAR(bent[3], 0.5245, 5e-5);
     EXPECT_EQ(std::vector<float>(bent.begin() + 4, bent.end()), std::vector<float>(2, 1.0f));
 
-    // A decay from 1 to 0.2 bent by -0.97 has covered 98.5 % of its fall at half its length.
-    ramp.Set(1.0, 0.2, -0.97, 100);
-    const std::vector<float> decay = Take(ramp, 101);
-    EXPECT_NEAR(decay[50], 1.0 - 0.8 * 0.985, 1e-5);
-    EXPECT_GT(decay[99], 0.2f);
-    EXPECT_EQ(decay[100], 0.2f);
-}
-
-TEST(RampCurve, FlatClampedAndNanBends)
-{
-    DSP::RampCurve ramp;
-    ramp.Set(0.3, 0.8, 0.5, 0); // length 0 jumps to the end at once
+    ramp.Set(0.3, 0.8, 0.5, 0);
     EXPECT_EQ(Take(ramp, 3), std::vector<float>(3, 0.8f));
-    ramp.Set(0.6, 0.6, 0.9, 10); // equal ends: flat and straight whatever the bend
+    ramp.Set(0.6, 0.6, 0.9, 10);
     EXPECT_EQ(ramp.GetMidpoint(), 0.5);
     EXPECT_EQ(Take(ramp, 12), std::vector<float>(12, 0.6f));
+}
 
-    for (double bend : {1.0, 5.0, -1.0, -3.0})
+TEST(RampCurve, ClampedAndNanBends)
+{
+    DSP::RampCurve ramp;
+    for (double bend : {1.0, -3.0})
     {
         ramp.Set(0.0, 1.0, bend, 10);
         const double midpoint = bend > 0 ? 0.0001 : 0.9999;
         EXPECT_EQ(ramp.GetMidpoint(), midpoint) << bend;
         const std::vector<float> out = Take(ramp, 11);
-        EXPECT_NEAR(out[5], midpoint, 1e-6) << bend; // the clamped curve still passes it
+        EXPECT_NEAR(out[5], midpoint, 1e-6) << bend;
         EXPECT_EQ(out[10], 1.0f) << bend;
     }
-    ramp.Set(0.0, 1.0, NAN, 4); // no shape to offer: straight
+    ramp.Set(0.0, 1.0, NAN, 4);
     EXPECT_EQ(Take(ramp, 5), (std::vector<float>{0, 0.25f, 0.5f, 0.75f, 1}));
 }
 
-TEST(RampCurve, PiecesMatchOneBlockAndLongLinesDoNotDrift)
+TEST(RampCurve, PiecesMatchOneBlock)
 {
-    for (double bend : {0.0, 0.5, -0.97})
+    DSP::RampCurve whole;
+    DSP::RampCurve pieces;
+    whole.Set(0.1, 0.9, -0.97, 37);
+    pieces.Set(0.1, 0.9, -0.97, 37);
+    const std::vector<float> expected = Take(whole, 50);
+    std::vector<float> got;
+    for (uint32_t n : {1u, 6u, 0u, 13u, 17u, 13u})
     {
-        DSP::RampCurve whole;
-        DSP::RampCurve pieces;
-        whole.Set(0.1, 0.9, bend, 37);
-        pieces.Set(0.1, 0.9, bend, 37);
-        const std::vector<float> expected = Take(whole, 50);
-        std::vector<float> got;
-        for (uint32_t n : {1u, 6u, 0u, 13u, 17u, 13u})
-        {
-            const std::vector<float> part = Take(pieces, n);
-            got.insert(got.end(), part.begin(), part.end());
-        }
-        EXPECT_EQ(got, expected) << bend;
+        const std::vector<float> part = Take(pieces, n);
+        got.insert(got.end(), part.begin(), part.end());
     }
-    // Each value comes from the step count, so a million steps land exactly on j / length.
-    DSP::RampCurve ramp;
-    ramp.Set(0.0, 1.0, 0.0, 1000000);
-    const std::vector<float> out = Take(ramp, 1000001);
-    for (uint32_t j : {1u, 12345u, 999999u})
-        EXPECT_EQ(out[j], static_cast<float>(j / 1.0e6)) << j;
-    EXPECT_EQ(out[1000000], 1.0f);
+    EXPECT_EQ(got, expected);
 }
