@@ -3,8 +3,7 @@
 #include <random>
 #include <vector>
 
-// Planar test audio for the detector: one vector per channel.
-using Audio = std::vector<std::vector<float>>;
+using Audio = std::vector<std::vector<float>>; // one vector per channel
 
 inline std::vector<const float*> Pointers(const Audio& audio)
 {
@@ -14,8 +13,7 @@ inline std::vector<const float*> Pointers(const Audio& audio)
     return p;
 }
 
-// Silence, then random signs of magnitude `level` from `onset` for `duration` samples: a sound
-// whose absolute value, and so its frame energy, is constant from its first sample on.
+// Silence, then random signs of magnitude `level` from `onset` for `duration` samples.
 inline std::vector<float> Burst(size_t length, size_t onset, size_t duration, float level,
                                 unsigned seed)
 {

@@ -10,12 +10,10 @@ namespace
 {
 
 using DSP::RealFFT;
-using namespace ReferenceDft;
 
 constexpr float Canary = 12345.0f;
 
-// Transforms a ramp of the object's length N: the CCS result matches the direct sums, nothing
-// past N + 2 floats is written, and the inverse (which divides by N) gives the ramp back.
+// A ramp of length N against the direct sums, nothing written past N + 2, and back.
 void ExpectRoundTrip(RealFFT& fft, size_t n)
 {
     std::vector<float> ramp(n), spectrum(n + 3, Canary), back(n);
@@ -24,8 +22,7 @@ void ExpectRoundTrip(RealFFT& fft, size_t n)
     ASSERT_EQ(fft.Forward(ramp.data(), spectrum.data()), 0);
     EXPECT_EQ(spectrum[n + 2], Canary) << n;
     spectrum.pop_back();
-    EXPECT_LT(RelativeError(spectrum, Forward(ramp)), 1e-6) << n;
-    EXPECT_NEAR(spectrum[0], (n - 1) / 2.0, 1e-6 * n); // unscaled: the plain sum
+    EXPECT_LT(ReferenceDft::RelativeError(spectrum, ReferenceDft::Forward(ramp)), 1e-6) << n;
     ASSERT_EQ(fft.Inverse(spectrum.data(), back.data()), 0);
     for (size_t i = 0; i < n; ++i)
         ASSERT_NEAR(back[i], ramp[i], 1e-6) << "N " << n << " i " << i;
@@ -53,9 +50,7 @@ TEST(RealFFT, SameSizeKeepsPlanAndCopiesAreIndependent)
     original->SetSize(512);
     EXPECT_EQ(original->GetPlan(), plan);
     EXPECT_EQ(original->GetWork(), work);
-
     RealFFT copy(*original);
-    EXPECT_EQ(copy.GetSize(), 512);
     EXPECT_NE(copy.GetPlan(), plan);
     original.reset();
     ExpectRoundTrip(copy, 512);
@@ -74,11 +69,9 @@ TEST(RealFFT, WithoutAPlanNothingIsWritten)
     EXPECT_NE(empty.Forward(x, out), 0);
     EXPECT_NE(huge.Forward(x, out), 0);
     EXPECT_NE(huge.Inverse(x, out), 0);
-    for (float v : out)
-        EXPECT_EQ(v, Canary);
-    // Zero after a length builds the 2-point plan: {1 + 2, 0, 1 - 2, 0}.
+    EXPECT_EQ(std::vector<float>(out, out + 6), std::vector<float>(6, Canary));
     RealFFT fft(64);
-    fft.SetSize(0);
+    fft.SetSize(0); // the 2-point plan: {1 + 2, 0, 1 - 2, 0}
     ASSERT_EQ(fft.Forward(x, out), 0);
     EXPECT_EQ(out[0], 3.0f);
     EXPECT_EQ(out[2], -1.0f);

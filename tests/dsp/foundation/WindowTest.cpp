@@ -12,12 +12,6 @@ namespace
 using DSP::MakeWindow;
 using DSP::WindowNorm;
 
-// The Hann shape at cell centres, in double, as a reference.
-double Hann(int i, int n)
-{
-    return 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * (i + 0.5) / n));
-}
-
 std::vector<float> Make(int n, WindowNorm norm, float exponent = 1.0f)
 {
     std::vector<float> w(n > 0 ? n : 0);
@@ -29,22 +23,14 @@ TEST(Window, WorkedValues)
 {
     for (WindowNorm norm : {WindowNorm::UnitRms, WindowNorm::UnitMean, WindowNorm::None})
         EXPECT_EQ(Make(1, norm)[0], 1.0f);
-    // n = 4: raw 0.1464, 0.8536 (summing to 2), so unit mean doubles them.
     const auto raw = Make(4, WindowNorm::None), mean = Make(4, WindowNorm::UnitMean);
     EXPECT_NEAR(raw[0], 0.1464466, 1e-6);
     EXPECT_NEAR(raw[1], 0.8535534, 1e-6);
     EXPECT_NEAR(mean[0], 0.2928932, 1e-6);
     EXPECT_NEAR(mean[1], 1.7071068, 1e-6);
-    // Odd length: the middle cell sits on half a period, raw value exactly 1, the largest.
     const auto odd = Make(7, WindowNorm::None);
     EXPECT_EQ(odd[3], 1.0f);
     EXPECT_LT(odd[2], odd[3]);
-    // Exponent 2 squares the raw shape; a float squared is exact in double, so the rounded
-    // square matches bit for bit.
-    const auto plain = Make(9, WindowNorm::None), squared = Make(9, WindowNorm::None, 2.0f);
-    for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(squared[i], float(double(plain[i]) * plain[i])) << i;
-    // Nothing is written for lengths <= 0 or a null array.
     std::vector<float> w(4, 42.0f);
     MakeWindow(w.data(), 0, WindowNorm::UnitMean, 1.0f);
     MakeWindow(w.data(), -5, WindowNorm::UnitRms, 2.0f);
@@ -52,9 +38,10 @@ TEST(Window, WorkedValues)
     EXPECT_EQ(w, std::vector<float>(4, 42.0f));
 }
 
+// Against the Hann shape at cell centres in double; both normalisations scale it by one factor.
 TEST(Window, ShapeSymmetryAndNormalisations)
 {
-    for (int n : {2, 3, 5, 16, 17, 64, 101, 255, 1024})
+    for (int n : {2, 17, 1024})
         for (float exponent : {1.0f, 2.0f})
         {
             SCOPED_TRACE(::testing::Message() << "n " << n << " exponent " << exponent);
@@ -65,11 +52,11 @@ TEST(Window, ShapeSymmetryAndNormalisations)
             double meanSum = 0.0, rmsSquares = 0.0;
             for (int i = 0; i < n; ++i)
             {
-                ASSERT_NEAR(raw[i], std::pow(Hann(i, n), exponent), 3e-7) << i;
-                ASSERT_EQ(mean[i], mean[n - 1 - i]) << i; // exactly symmetric
+                const double hann = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * (i + 0.5) / n);
+                ASSERT_NEAR(raw[i], std::pow(hann, exponent), 3e-7) << i;
+                ASSERT_EQ(mean[i], mean[n - 1 - i]) << i;
                 meanSum += mean[i];
                 rmsSquares += double(rms[i]) * rms[i];
-                // Both normalisations scale the raw shape by one factor.
                 EXPECT_NEAR(mean[i] / mean[n / 2], raw[i] / raw[n / 2], 1e-6);
                 EXPECT_NEAR(rms[i] / rms[n / 2], raw[i] / raw[n / 2], 1e-6);
             }
