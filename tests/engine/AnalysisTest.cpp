@@ -1,5 +1,4 @@
-// A host's view of the loop analysis: a synthetic drum loop goes in through SetLoop, slice points
-// come out where the hits are.
+// A synthetic drum loop goes in through SetLoop, slice points come out where the hits are.
 #include "tests/engine/HostEngine.h"
 
 #include <gtest/gtest.h>
@@ -58,9 +57,8 @@ TEST(Analysis, DrumLoopIsCutAtItsHits)
 {
     DrumLoop loop;
     KelvoraEngine& engine = *loop.engine;
-    const std::vector<SliceInfo> original = Slices(engine);
     float strongest = 0.0f;
-    for (const SliceInfo& p : original)
+    for (const SliceInfo& p : Slices(engine))
     {
         EXPECT_TRUE(p.detected);
         EXPECT_FALSE(p.aboveThreshold); // the sensitivity starts at 0
@@ -89,34 +87,11 @@ TEST(Analysis, DrumLoopIsCutAtItsHits)
     EXPECT_TRUE(Near(start, 44100)) << start;
     EXPECT_TRUE(Near(start + length, 55125)) << start + length;
 
-    // A new detection window replaces every point. With no suppression: more points, all
-    // detected, the host's one gone.
+    // A new detection window replaces every point, the host's too. When even the narrowest pass
+    // (half the window) reaches across the loop, only the strongest onset is left: the first hit.
     ASSERT_TRUE(engine.AddSlice(60000));
-    engine.SetDetectionWindow(0.0f);
-    const std::vector<SliceInfo> dense = Slices(engine);
-    EXPECT_GT(dense.size(), original.size());
-    for (const SliceInfo& p : dense)
-        EXPECT_TRUE(p.detected);
-
-    // When even the narrowest pass (half the window) reaches across the loop at full weight,
-    // only the strongest onset is left: the first hit.
     engine.SetDetectionWindow(20000.0f);
     const std::vector<SliceInfo> sparse = Slices(engine);
     ASSERT_EQ(sparse.size(), 1u);
     EXPECT_TRUE(Near(sparse[0].position, Hits[0])) << sparse[0].position;
-
-    // Back at the default, the first detection returns exactly.
-    engine.SetDetectionWindow(75.0f);
-    const std::vector<SliceInfo> again = Slices(engine);
-    ASSERT_EQ(again.size(), original.size());
-    for (size_t i = 0; i < again.size(); ++i)
-    {
-        EXPECT_EQ(again[i].position, original[i].position);
-        EXPECT_EQ(again[i].strength, original[i].strength);
-    }
-
-    // A silent loop put in its place has no points.
-    PlanarAudio silence(1, Frames);
-    engine.SetLoop(Frames, 1, silence.Channels(), 0.0f, nullptr, 0);
-    EXPECT_EQ(engine.GetSliceCount(), 0u);
 }

@@ -1,5 +1,4 @@
-// What the host-side tests share: an owning engine handle, planar audio held by the test (as a
-// host holds it) and slice records made by the host. Only the public header is used.
+// What the host-side tests share. Only the public header is used.
 #pragma once
 
 #include "engine/KelvoraEngine.h"
@@ -50,14 +49,6 @@ inline std::vector<SliceInfo> Slices(KelvoraEngine& engine)
     if (!slices.empty())
         engine.GetSlices(slices.data());
     return slices;
-}
-
-// bars, extraBeats, beatsPerBar, beatUnit.
-inline std::vector<uint32_t> Meter(KelvoraEngine& engine)
-{
-    VoKelvora::MeterLayout meter{};
-    engine.GetMeter(&meter);
-    return {meter.bars, meter.extraBeats, meter.beatsPerBar, meter.beatUnit};
 }
 
 // (start, length) of the region around a source position.

@@ -111,23 +111,12 @@ TEST(Playback, SlicesLandOnTheStretchedTimelineAndReproduceTheSource)
 TEST(Playback, PlayPositionFollowsPlayback)
 {
     BurstLoop host;
-    EXPECT_EQ(host.engine->GetPlayPosition(), 0u);
-    host.engine->Transport(0, 0);
-    for (uint32_t rendered = 0; rendered < 400 * 512; rendered += 512) // over two passes
-    {
-        if (rendered % LoopFrames != 0)
-        {
-            ASSERT_EQ(host.engine->GetPlayPosition(), rendered % LoopFrames) << rendered;
-        }
-        host.Render(512, 512);
-    }
-    host.engine->Transport(1, 0);
-    EXPECT_EQ(host.engine->GetPlayPosition(), 0u);
-
     host.engine->SetTempo(120.0f); // the slice at source 20000 now starts at output 40000
     host.engine->Transport(0, 0);
     host.Render(41000, 1000);
     EXPECT_EQ(host.engine->GetPlayPosition(), 21000u);
+    host.engine->Transport(1, 0);
+    EXPECT_EQ(host.engine->GetPlayPosition(), 0u);
 
     host.engine->Transport(2, 2); // audition the slice from 20000
     EXPECT_EQ(host.engine->GetPlayPosition(), 20000u);
