@@ -52,19 +52,3 @@ TEST(RampCurve, ClampedAndNanBends)
     ramp.Set(0.0, 1.0, NAN, 4);
     EXPECT_EQ(Take(ramp, 5), (std::vector<float>{0, 0.25f, 0.5f, 0.75f, 1}));
 }
-
-TEST(RampCurve, PiecesMatchOneBlock)
-{
-    DSP::RampCurve whole;
-    DSP::RampCurve pieces;
-    whole.Set(0.1, 0.9, -0.97, 37);
-    pieces.Set(0.1, 0.9, -0.97, 37);
-    const std::vector<float> expected = Take(whole, 50);
-    std::vector<float> got;
-    for (uint32_t n : {1u, 6u, 0u, 13u, 17u, 13u})
-    {
-        const std::vector<float> part = Take(pieces, n);
-        got.insert(got.end(), part.begin(), part.end());
-    }
-    EXPECT_EQ(got, expected);
-}
