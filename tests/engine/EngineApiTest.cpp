@@ -145,6 +145,8 @@ TEST(EngineApi, PointEditsAndIndexChecks)
     EXPECT_FALSE(engine.Transport(3, 0));
     EXPECT_FALSE(engine.Transport(2, 2)); // index equal to the count
     EXPECT_TRUE(engine.Transport(2, 1));
+    EXPECT_TRUE(engine.Transport(1, 0));
+    EXPECT_EQ(engine.GetPlayPosition(), 0u); // stopping goes back to the start
 
     EXPECT_FALSE(engine.AddSlice(88201));
     EXPECT_TRUE(engine.AddSlice(88200)); // the region end itself is accepted
