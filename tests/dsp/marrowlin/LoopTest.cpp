@@ -140,28 +140,21 @@ TEST_F(LoopTest, PointActivity)
     EXPECT_FALSE(judge(locked, 1.0f, 0, false).second);
 }
 
-TEST_F(LoopTest, TimelineConversions)
+TEST_F(LoopTest, PinnedSlicesAndTimelineConversions)
 {
-    Install({Cut(44100)}, 120.0f);
-    EXPECT_EQ(loop.OutputToSource(88200, 0.0f), 44100u); // 88200 * 88199 / 176399 = 44099.75
-    EXPECT_EQ(loop.TicksToOutput(96.0f, 0.0f), 22050u);
-    loop.SetMeter(Tempo(240.0f));
-    loop.SetOutputSampleRate(88200.0f);
-    EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 88201}));
-    loop.SetMeter(Tempo(0));
-    EXPECT_EQ(loop.GetOutputLength(), 0u);
-    EXPECT_EQ(loop.OutputToSource(1234, 0.0f), 1234u);
-}
-
-TEST_F(LoopTest, PinnedSlicesTakeTheirTickPositionAndStretch)
-{
-    ShapingSettings shaping;
-    shaping.tailExtension = 0.5f;
-    Install({Cut(0), Cut(22050, 96.0f), Cut(44100)}, 120.0f, shaping);
+    Install({Cut(0), Cut(22050, 96.0f), Cut(44100)}, 120.0f, {.tailExtension = 0.5f});
     EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 22050, 88201}));
     // Unpinned 500 ms in a 1000 ms slot: release 20 + 250 ms. Pinned at ratio 1: no gap to fill.
     EXPECT_EQ(Each(&RenderSlice::gateRelease), (Frames{11907, 882, 22932}));
     EXPECT_EQ(Each(&RenderSlice::gateHold), (Frames{21159, 21159, 43209}));
+    EXPECT_EQ(loop.OutputToSource(88200, 0.0f), 44100u); // 88200 * 88199 / 176399 = 44099.75
+    EXPECT_EQ(loop.TicksToOutput(96.0f, 0.0f), 22050u);
+    loop.SetMeter(Tempo(240.0f));
+    loop.SetOutputSampleRate(88200.0f);
+    EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 22050, 88201})); // 96 ticks: 0.25 s
+    loop.SetMeter(Tempo(0));
+    EXPECT_EQ(loop.GetOutputLength(), 0u);
+    EXPECT_EQ(loop.OutputToSource(1234, 0.0f), 1234u);
 }
 
 TEST_F(LoopTest, ShapingOfEverySlice)
