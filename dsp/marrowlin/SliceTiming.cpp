@@ -118,11 +118,12 @@ GateLengths ComputeGate(double semitones, uint32_t length, float srcRate, float 
     const double rate = static_cast<double>(outRate);
     gate.attack = RoundToFrame(fadeInMs / 1000.0 * rate);
     gate.release = RoundToFrame(fadeOutMs / 1000.0 * rate);
-    // Rounding the three lengths separately (or a slot shorter than the fades) can leave the
-    // total below attack + release; the hold then stays at 0 rather than wrapping around.
-    const uint64_t total = RoundToFrame(totalMs / 1000.0 * rate);
-    const uint64_t fades = static_cast<uint64_t>(gate.attack) + gate.release;
-    gate.hold = total > fades ? static_cast<uint32_t>(total - fades) : 0u;
+    // The hold is defined in unsigned 32-bit arithmetic. A slot shorter than the two fades (a
+    // pinned slice squeezed into a fraction of a millisecond) makes the difference negative, and
+    // it wraps to a hold of nearly 2^32 frames: such a slice keeps its gate open until the next
+    // slice on its voice cuts it off.
+    const uint32_t total = RoundToFrame(totalMs / 1000.0 * rate);
+    gate.hold = total - gate.release - gate.attack;
     return gate;
 }
 

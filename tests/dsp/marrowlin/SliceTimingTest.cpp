@@ -37,7 +37,10 @@ TEST(ComputeGate, WorkedLengths)
         {0, 4.0, 1.0, false, 9, 4225, 4586},
         {0, std::nullopt, 1.0, false, 9, 4225, 176},
         {12, 2.0, 0.0, false, 9, 2020, 176},
-        {0, -1.0, 0.0, false, 9, 0, 66},
+        // Slot 0.1 ms: total round(1.6 ms) = 71 frames against fades of 9 + 66, so the hold
+        // wraps to 2^32 - 4 and the gate stays open.
+        {0, 0.001, 0.0, false, 9, 4294967292u, 66},
+        {0, -1.0, 0.0, false, 9, 4294967221u, 66},
         {1e300, 2.0, 0.0, false, 0, 0, 0},
     };
     for (const auto& c : cases)
