@@ -20,6 +20,20 @@ constexpr uint32_t MaxPieceFrames = 4096;
 // Upper bound of the scratch, in samples, for sources with very many channels.
 constexpr uint64_t MaxScratchSamples = uint64_t{1} << 26;
 
+// output += voice * gain in one pass. A gain of exactly 0 silences the voice, whatever it holds
+// (a multiplication would keep its NaNs and turn infinities into NaNs).
+void MixScaled(uint32_t count, const float* __restrict voice, float gain, float* __restrict output)
+{
+    if (gain == 0.0f)
+    {
+        for (uint32_t j = 0; j < count; ++j)
+            output[j] += 0.0f;
+        return;
+    }
+    for (uint32_t j = 0; j < count; ++j)
+        output[j] += voice[j] * gain;
+}
+
 } // namespace
 
 SliceRenderer::SliceRenderer(Loop* loopIn) : loop(loopIn) {}
@@ -116,11 +130,8 @@ void SliceRenderer::Render(uint32_t frames, float** output, uint32_t offset, uin
             gate.Apply(channels, channelCount, n);
             amp.Apply(channels, channelCount, n);
             for (uint32_t k = 0; k < channelCount; ++k)
-            {
-                VectorOps::ScaleFloatsInPlace(n, channels[k], *gain);
                 if (output && output[k])
-                    VectorOps::AddFloatsInPlace(n, channels[k], output[k] + offset + done);
-            }
+                    MixScaled(n, channels[k], *gain, output[k] + offset + done);
         }
         done += n;
     }

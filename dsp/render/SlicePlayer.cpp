@@ -1,6 +1,7 @@
 #include "dsp/render/SlicePlayer.h"
 
 #include "dsp/foundation/VectorOps.h"
+#include "dsp/render/InterpolationKernel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +13,10 @@ namespace
 {
 
 // Frames whose reads are worked out before they are applied channel by channel.
-constexpr uint32_t ChunkFrames = 64;
+constexpr uint32_t ChunkFrames = 128;
+// Slices up to this length use the processor's fastest kernels, whose gathers take signed
+// 32-bit indices; longer ones (more than 2^31 frames) the baseline ones.
+constexpr uint32_t LongestGatheredSlice = 0x7FFFFFFFu;
 
 // The linear fade law: ya at a, yb at b, not clamped. The bounds and the head are taken at
 // single precision, as the gains they give are.
@@ -26,13 +30,29 @@ float Fade(double x, uint32_t a, uint32_t b, float ya, float yb)
     return static_cast<float>(ya + (xf - af) / (bf - af) * (static_cast<double>(yb) - ya));
 }
 
-float Interpolate(const float* slice, uint32_t i0, uint32_t i1, double w0, double w1)
+// Taps of one chunk, as parallel arrays.
+struct TapArrays
 {
-    return static_cast<float>(static_cast<double>(slice[i0]) * w0 +
-                              static_cast<double>(slice[i1]) * w1);
-}
+    uint32_t first[ChunkFrames];
+    uint32_t second[ChunkFrames];
+    double firstWeight[ChunkFrames];
+    double secondWeight[ChunkFrames];
+
+    TapRun Run() { return TapRun{first, second, firstWeight, secondWeight}; }
+};
 
 } // namespace
+
+struct SlicePlayer::ChunkReads
+{
+    double head[ChunkFrames];
+    float gain[ChunkFrames];
+    // Second reads, made only while crossfading; m of them.
+    double crossHead[ChunkFrames];
+    float crossGain[ChunkFrames];
+    uint32_t crossFrame[ChunkFrames];
+    uint32_t m = 0;
+};
 
 void SlicePlayer::SetSource(Marrowlin::SourceAudio* sourceIn)
 {
@@ -63,40 +83,17 @@ void SlicePlayer::SetRate(double rateIn)
     rate = rateIn > 0.0 ? rateIn : 0.0;
 }
 
-SlicePlayer::Tap SlicePlayer::MakeTap(double head, float gain) const
+void SlicePlayer::AddCrossfadeReads(ChunkReads& reads, uint32_t n, double head, float gain,
+                                    double crossHead, float crossGain)
 {
-    const uint32_t last = length - 1;
-    if (!(head >= 0.0))
-        return Tap{0, 0, 1.0, 0.0, gain}; // NaN or before the slice: its first frame
-    double frac = 0.0;
-    if (head >= static_cast<double>(length))
-    {
-        // Both neighbours clamp to the last frame.
-        if (std::isfinite(head))
-            frac = head - std::floor(head);
-        return Tap{last, last, 1.0 - frac, frac, gain};
-    }
-    const uint32_t i0 = static_cast<uint32_t>(head);
-    // The head is not negative here, so its integer part is the truncated index.
-    frac = head - static_cast<double>(i0);
-    return Tap{i0, std::min(i0 + 1, last), 1.0 - frac, frac, gain};
+    reads.head[n] = head;
+    reads.gain[n] = gain;
+    reads.crossHead[reads.m] = crossHead;
+    reads.crossGain[reads.m] = crossGain;
+    reads.crossFrame[reads.m++] = n;
 }
 
-void SlicePlayer::AddInterpolated(float** buffers, double head, uint32_t i, float gain) const
-{
-    if (!SourceIsReadable() || buffers == nullptr)
-        return;
-    const Tap tap = MakeTap(head, gain);
-    for (uint32_t k = 0; k < source->channelCount; ++k)
-    {
-        const float* channel = source->channels[k];
-        if (channel && buffers[k])
-            buffers[k][i] += gain * Interpolate(channel + start, tap.i0, tap.i1, tap.w0, tap.w1);
-    }
-}
-
-uint32_t SlicePlayer::Advance(Tap* first, Tap* second, uint32_t* secondFrame, uint32_t& m,
-                              uint32_t n, uint32_t limit)
+uint32_t SlicePlayer::Advance(ChunkReads& reads, uint32_t n, uint32_t limit)
 {
     // Each state runs its own loop over frames with the heads in locals, until it hands over to
     // the next state or the chunk is full.
@@ -111,7 +108,8 @@ uint32_t SlicePlayer::Advance(Tap* first, Tap* second, uint32_t* secondFrame, ui
         const double fadeStart = endFadeStart;
         while (n < limit)
         {
-            first[n++] = MakeTap(head, 1.0f);
+            reads.head[n] = head;
+            reads.gain[n++] = 1.0f;
             head += step;
             if (head >= fadeStart)
             {
@@ -137,9 +135,8 @@ uint32_t SlicePlayer::Advance(Tap* first, Tap* second, uint32_t* secondFrame, ui
     case PlayerState::EndCrossfade:
         while (n < limit)
         {
-            first[n] = MakeTap(head, Fade(head, endFadeStart, length, 1.0f, 0.0f));
-            second[m] = MakeTap(reverseHead, Fade(reverseHead, endFadeStart, length, 1.0f, 0.0f));
-            secondFrame[m++] = n++;
+            AddCrossfadeReads(reads, n++, head, Fade(head, endFadeStart, length, 1.0f, 0.0f),
+                              reverseHead, Fade(reverseHead, endFadeStart, length, 1.0f, 0.0f));
             head += step;
             reverseHead -= step;
             if (head >= len)
@@ -155,7 +152,8 @@ uint32_t SlicePlayer::Advance(Tap* first, Tap* second, uint32_t* secondFrame, ui
         const double fadeEnd = startFadeEnd;
         while (n < limit)
         {
-            first[n++] = MakeTap(reverseHead, 1.0f);
+            reads.head[n] = reverseHead;
+            reads.gain[n++] = 1.0f;
             reverseHead -= step;
             if (reverseHead <= fadeEnd)
             {
@@ -179,10 +177,8 @@ uint32_t SlicePlayer::Advance(Tap* first, Tap* second, uint32_t* secondFrame, ui
         const double loopStart = tailStart;
         while (n < limit)
         {
-            first[n] = MakeTap(head, Fade(head, tailStart, startFadeEnd, 0.0f, 1.0f));
-            second[m] =
-                MakeTap(reverseHead, Fade(reverseHead, tailStart, startFadeEnd, 0.0f, 1.0f));
-            secondFrame[m++] = n++;
+            AddCrossfadeReads(reads, n++, head, Fade(head, tailStart, startFadeEnd, 0.0f, 1.0f),
+                              reverseHead, Fade(reverseHead, tailStart, startFadeEnd, 0.0f, 1.0f));
             head += step;
             reverseHead -= step;
             if (reverseHead <= loopStart)
@@ -227,18 +223,28 @@ void SlicePlayer::Render(uint32_t frames, float** buffers, uint32_t* sink)
     if (buffers != nullptr && SourceIsReadable())
     {
         // The state machine runs on its own over a chunk of frames, recording where to read;
-        // the reads then run channel by channel over the whole chunk.
-        Tap first[ChunkFrames];
-        Tap second[ChunkFrames];
-        uint32_t secondFrame[ChunkFrames];
+        // the heads then become taps once, and the reads run channel by channel over the chunk.
+        const InterpolationKernel::Functions& kernel =
+            length <= LongestGatheredSlice
+                ? InterpolationKernel::Best()
+                : InterpolationKernel::ForPath(InterpolationKernel::Path::Baseline);
+        ChunkReads reads;
+        TapArrays taps;
+        TapArrays crossTaps;
+        const TapRun run = taps.Run();
+        const TapRun crossRun = crossTaps.Run();
         uint32_t done = 0;
         while (done < frames && state != PlayerState::Stopped)
         {
             const uint32_t limit = std::min(ChunkFrames, frames - done);
             uint32_t n = 0;
-            uint32_t m = 0;
+            reads.m = 0;
             while (n < limit && state != PlayerState::Stopped)
-                n = Advance(first, second, secondFrame, m, n, limit);
+                n = Advance(reads, n, limit);
+            const uint32_t m = reads.m;
+            kernel.makeTaps(n, reads.head, length, run);
+            if (m > 0)
+                kernel.makeTaps(m, reads.crossHead, length, crossRun);
             for (uint32_t k = 0; k < source->channelCount; ++k)
             {
                 const float* channel = source->channels[k];
@@ -247,13 +253,14 @@ void SlicePlayer::Render(uint32_t frames, float** buffers, uint32_t* sink)
                     continue;
                 const float* slice = channel + start;
                 out += done;
-                for (uint32_t j = 0; j < n; ++j)
-                    out[j] += first[j].gain * Interpolate(slice, first[j].i0, first[j].i1,
-                                                          first[j].w0, first[j].w1);
+                kernel.interpolate(n, slice, run, reads.gain, out, length);
                 for (uint32_t q = 0; q < m; ++q)
-                    out[secondFrame[q]] +=
-                        second[q].gain *
-                        Interpolate(slice, second[q].i0, second[q].i1, second[q].w0, second[q].w1);
+                    out[reads.crossFrame[q]] +=
+                        reads.crossGain[q] *
+                        static_cast<float>(static_cast<double>(slice[crossTaps.first[q]]) *
+                                               crossTaps.firstWeight[q] +
+                                           static_cast<double>(slice[crossTaps.second[q]]) *
+                                               crossTaps.secondWeight[q]);
             }
             done += n;
         }

@@ -38,8 +38,6 @@ public:
     // Clears frames samples of each source channel's buffer and writes the slice into them. When
     // a sink is given it receives the absolute source frame being played.
     void Render(uint32_t frames, float** buffers, uint32_t* sink);
-    // Adds gain times the slice read at `head` (clamped into the slice) to frame i of every buffer.
-    void AddInterpolated(float** buffers, double head, uint32_t i, float gain) const;
 
     PlayerState GetState() const { return state; }
     double GetPosition() const { return position; }
@@ -51,22 +49,15 @@ public:
     uint32_t GetStartFadeEnd() const { return startFadeEnd; }
 
 private:
-    // One read of the slice: two neighbouring frames, their weights and a gain.
-    struct Tap
-    {
-        uint32_t i0;
-        uint32_t i1;
-        double w0;
-        double w1;
-        float gain;
-    };
+    // The reads of one chunk of output frames: every frame's head with its gain and, while
+    // crossfading, the second head with its gain and the frame it belongs to.
+    struct ChunkReads;
 
-    Tap MakeTap(double head, float gain) const;
     // Runs the state machine from frame n of a chunk until its state changes or frame `limit`,
-    // recording each frame's read in `first` and, while crossfading, the second read with its
-    // frame in `second` and `secondFrame` (m of them so far). Returns the next frame.
-    uint32_t Advance(Tap* first, Tap* second, uint32_t* secondFrame, uint32_t& m, uint32_t n,
-                     uint32_t limit);
+    // recording the reads in `reads`. Returns the next frame.
+    uint32_t Advance(ChunkReads& reads, uint32_t n, uint32_t limit);
+    static void AddCrossfadeReads(ChunkReads& reads, uint32_t n, double head, float gain,
+                                  double crossHead, float crossGain);
     bool SourceIsReadable() const;
     uint32_t ReportedFrame() const;
 
