@@ -117,11 +117,15 @@ public:
     virtual void SetMeter(const MeterLayout* in) = 0;
     // 17. Fine tune in cents.
     virtual float GetFineTune() = 0;
-    // 18. Sets the fine tune.
+    // 18. Sets the fine tune. A value that is not finite silences the slices that play under
+    // it (see SetTranspose); GetFineTune still returns it.
     virtual void SetFineTune(float cents) = 0;
     // 19. Transposition in semitones.
     virtual float GetTranspose() = 0;
-    // 20. Sets the transposition.
+    // 20. Sets the transposition. A transposition or fine tune that is not finite, or that makes
+    // the playback rate infinite, silences the slice playing and the slices started under it;
+    // the output stays finite and GetPlayPosition within the loop. GetTranspose returns the value
+    // as set.
     virtual void SetTranspose(float semitones) = 0;
     // 21. Tail extension, 0..1: the share of the silent gap after a slice that plays shorter than
     // its slot by which its release is lengthened (default 0).
@@ -140,11 +144,14 @@ public:
     virtual void SetTailLoopPosition(float position) = 0;
     // 27. Output gain of every slice in dB (default 0).
     virtual float GetGain() = 0;
-    // 28. Sets the output gain.
+    // 28. Sets the output gain. A slice takes the gain in force when it starts; a gain that is
+    // not a number or above +120 dB makes the slices started under it play silence (the output
+    // stays finite), and GetGain still returns it.
     virtual void SetGain(float db) = 0;
     // 29. Copies the amplitude envelope out.
     virtual void GetEnvelope(EnvelopeSettings* out) = 0;
-    // 30. Sets the amplitude envelope.
+    // 30. Sets the amplitude envelope. A sustain level that is not a number or above +120 dB makes
+    // the slices started under it play silence; GetEnvelope still returns what was set.
     virtual void SetEnvelope(const EnvelopeSettings* in) = 0;
     // 31. Number of slice points, disabled and deleted ones included.
     virtual uint32_t GetSliceCount() = 0;
@@ -178,7 +185,9 @@ public:
     // 42. Converts ticks to output frames at `bpm` (0: the target tempo); 0 for an empty loop.
     virtual uint32_t TicksToSamples(float ticks, float bpm) = 0;
     // 43. Fills frameCount frames of one output buffer per source channel: silence plus whatever
-    // is playing. Writes nothing before the first SetLoop.
+    // is playing. Writes nothing before the first SetLoop. Real-time safe: no allocation, lock or
+    // I/O, for any frameCount (blocks are worked through in pieces of at most 4096 frames, whose
+    // buffers SetLoop sizes). Cost is linear in frameCount and the channel count.
     virtual void Render(uint32_t frameCount, float** outputs) = 0;
 
     virtual ~KelvoraEngine() {}

@@ -1,7 +1,6 @@
 #include "dsp/marrowlin/SliceRenderer.h"
 
 #include "dsp/foundation/Decibels.h"
-#include "dsp/foundation/VectorOps.h"
 #include "dsp/marrowlin/Loop.h"
 
 #include <algorithm>
@@ -15,10 +14,26 @@ namespace
 
 // Blocks are worked through in pieces of at most this many frames, which bounds the scratch
 // memory whatever block size the host asks for; every stage carries its state across pieces,
-// so the result is the same as for one piece.
+// so the result is the same as for one piece. The scratch is sized for a whole piece when the
+// source arrives, so rendering never allocates, whatever the block size.
 constexpr uint32_t MaxPieceFrames = 4096;
 // Upper bound of the scratch, in samples, for sources with very many channels.
-constexpr uint64_t MaxScratchSamples = uint64_t{1} << 26;
+constexpr uint64_t MaxScratchSamples = uint64_t{1} << 20;
+// Largest output gain and sustain level a slice is played with (+120 dB). Beyond it, or when
+// either is not a number, the slice plays silence: with finite loop audio the output then stays
+// finite whatever the settings.
+constexpr float MaxLevel = 1.0e6f;
+
+uint32_t PieceFrames(uint32_t channelCount)
+{
+    return static_cast<uint32_t>(
+        std::clamp<uint64_t>(MaxScratchSamples / std::max(channelCount, 1u), 1, MaxPieceFrames));
+}
+
+bool IsPlayableLevel(float level)
+{
+    return std::fabs(level) <= MaxLevel; // false for NaN
+}
 
 // output += voice * gain in one pass. A gain of exactly 0 silences the voice, whatever it holds
 // (a multiplication would keep its NaNs and turn infinities into NaNs).
@@ -45,7 +60,13 @@ void SliceRenderer::SetSource(SourceAudio* sourceIn)
     source = sourceIn;
     player.SetSource(sourceIn);
     if (source)
+    {
         channelPointers.assign(source->channelCount, nullptr);
+        const uint32_t piece = PieceFrames(source->channelCount);
+        scratch.resize(size_t{source->channelCount} * piece);
+        gate.Reserve(piece);
+        amp.Reserve(piece);
+    }
 }
 
 void SliceRenderer::Reset()
@@ -70,6 +91,10 @@ void SliceRenderer::Start(const RenderSlice& slice)
         end > source->frameCount)
         return;
 
+    const float level = DecibelsToLevel(loop ? loop->GetShapingSettings().gainDb : 0.0f);
+    if (!IsPlayableLevel(level) || !IsPlayableLevel(slice.ampSustain))
+        return;
+
     sliceStart = slice.sourceStart;
     sliceLength = slice.sourceLength;
     player.Setup(slice.sourceStart, slice.sourceLength, slice.tailLoopStart, slice.tailCrossfade,
@@ -78,7 +103,7 @@ void SliceRenderer::Start(const RenderSlice& slice)
     gate.Start();
     amp.Configure(slice.ampAttack, slice.ampHold, slice.ampDecay, true, slice.ampSustain, false);
     amp.Start();
-    gain = DecibelsToLevel(loop ? loop->GetShapingSettings().gainDb : 0.0f);
+    gain = level;
 }
 
 void SliceRenderer::UpdateRate()
@@ -93,7 +118,16 @@ void SliceRenderer::UpdateRate()
     // A non-positive output rate gives rate 0, which holds the player still.
     const double ratio =
         outRate > 0.0f ? static_cast<double>(srcRate) / static_cast<double>(outRate) : 0.0;
-    player.SetRate(ratio * std::pow(2.0, transposition / 12.0));
+    const double rate = ratio * std::pow(2.0, transposition / 12.0);
+    // A transposition or fine tune that is not a finite number, or so large that the rate is
+    // infinite, gives the slice nowhere to read: it falls silent until the next slice on this
+    // voice.
+    if (!std::isfinite(transposition) || !std::isfinite(rate))
+    {
+        Reset();
+        return;
+    }
+    player.SetRate(rate);
 }
 
 void SliceRenderer::Render(uint32_t frames, float** output, uint32_t offset, uint32_t* positionSink)
@@ -105,15 +139,14 @@ void SliceRenderer::Render(uint32_t frames, float** output, uint32_t offset, uin
         return;
     if (channelPointers.size() < channelCount)
         channelPointers.resize(channelCount, nullptr);
-    const uint32_t pieceLimit = static_cast<uint32_t>(
-        std::clamp<uint64_t>(MaxScratchSamples / channelCount, 1, MaxPieceFrames));
+    const uint32_t pieceLimit = PieceFrames(channelCount);
 
     uint32_t done = 0;
     while (done < frames)
     {
         const uint32_t n = std::min(frames - done, pieceLimit);
         const size_t needed = size_t{channelCount} * n;
-        // Grows only for a block larger than any before; steady-state rendering never allocates.
+        // Sized when the source arrived; this only grows for a source changed behind our back.
         if (scratch.size() < needed)
             scratch.resize(needed);
         float* base = scratch.data();

@@ -208,10 +208,12 @@ uint32_t SlicePlayer::ReportedFrame() const
     if (wrapped)
         return start + length;
     // The head can sit far past the slice (even at infinity) after a huge rate ran it off the
-    // end of a slice without a tail; the report saturates rather than wrapping around.
+    // end of a slice without a tail; the report stops at the end of the source, so a host never
+    // sees a position outside the loop.
     const double head = position > 0.0 ? position : 0.0;
     const double frame = start + std::round(head);
-    return frame < 4294967295.0 ? static_cast<uint32_t>(frame) : 4294967295u;
+    const double end = source != nullptr ? source->frameCount : 4294967295.0;
+    return frame < end ? static_cast<uint32_t>(frame) : static_cast<uint32_t>(end);
 }
 
 void SlicePlayer::Render(uint32_t frames, float** buffers, uint32_t* sink)

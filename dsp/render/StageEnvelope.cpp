@@ -70,15 +70,19 @@ void StageEnvelope::SetRampForStage()
     }
 }
 
+void StageEnvelope::Reserve(uint32_t frames)
+{
+    if (gainBuffer.size() < frames)
+        gainBuffer.resize(frames, 0.0f);
+}
+
 void StageEnvelope::Apply(float** channels, uint32_t channelCount, uint32_t frames)
 {
     if (stage == EnvelopeStage::Finished)
         return;
     if (channels == nullptr)
         channelCount = 0;
-    // Grows only for a block larger than any before, so steady-state rendering never allocates.
-    if (gainBuffer.size() < frames)
-        gainBuffer.resize(frames, 0.0f);
+    Reserve(frames);
 
     uint32_t done = 0;
     while (done < frames)

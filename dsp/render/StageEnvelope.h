@@ -31,7 +31,10 @@ public:
     // makes Apply a bypass.
     void Start();
     bool IsRunning() const { return stage != EnvelopeStage::Finished; }
-    // Multiplies frames 0..frames-1 of every channel in place.
+    // Makes Apply allocation-free for blocks of up to `frames` frames.
+    void Reserve(uint32_t frames);
+    // Multiplies frames 0..frames-1 of every channel in place; allocates only for a block longer
+    // than any reserved or applied before.
     void Apply(float** channels, uint32_t channelCount, uint32_t frames);
 
     EnvelopeStage GetStage() const { return stage; }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <random>
 #include <vector>
 
 namespace
@@ -94,56 +95,68 @@ struct AllocationCounter
 
 } // namespace
 
-// A one-second stereo loop of bursts in eight host slices, rendered at 48 kHz with every stage of
-// a voice at work (resampling, tail loop, both envelopes, gain).
-TEST(RenderAllocation, PlaybackAuditionAndTransportAllocateNothing)
+// Seeded random sessions: rates, channel counts, loop lengths, host slices (some pinned) or
+// analysed ones, every shaping setting, and blocks of 1 to 16 384 frames. Neither Render nor
+// Transport may allocate, not even the first time a voice meets a longer piece than before.
+TEST(RenderAllocation, RandomSessionsAllocateNothingInRenderOrTransport)
 {
     {
         AllocationCounter counter; // it must see the library's own allocations
         Make(2, 44100, 0);
         EXPECT_GT(counter.Count(), 0u);
     }
-    PlanarAudio source(2, 44100), out(2, 4096);
-    EnginePtr engine = Make(2, 44100, 48000);
-    std::vector<SliceInfo> slices;
-    for (uint32_t j = 0; j < 44100; ++j)
+    const uint32_t rates[] = {8000, 22050, 44100, 48000, 96000, 192000};
+    const uint32_t outputRates[] = {0, 44100, 96000};
+    PlanarAudio out(8, 16384);
+    for (uint32_t seed = 1; seed <= 12; ++seed)
     {
-        const float burst = std::exp(-static_cast<float>(j % 5512) / 800.0f);
-        source.samples[0][j] = burst * std::sin(0.05f * static_cast<float>(j));
-        source.samples[1][j] = burst * std::cos(0.031f * static_cast<float>(j));
-        if (j % 5512 == 0 && j < 8 * 5512)
-            slices.push_back(HostSlice(j, true));
-    }
-    engine->SetLoop(44100, 2, source.Channels(), 0.0f, slices.data(), 8);
-    engine->SetTempo(0.7f * engine->GetTempo());
-    engine->SetTranspose(-5.0f);
-    engine->SetFineTune(13.0f);
-    engine->SetTailExtension(0.8f);
-    engine->SetGain(-3.0f);
-    const VoKelvora::EnvelopeSettings envelope{2.0f, 10.0f, 60.0f, -12.0f};
-    engine->SetEnvelope(&envelope);
-    const auto render = [&](uint32_t frames) { engine->Render(frames, out.Channels()); };
-    engine->Transport(0, 0);
-    for (int block = 0; block < 17; ++block) // one pass in the largest block grows the buffers
-        render(4096);
+        std::mt19937 rng(seed);
+        const auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+        const auto uniform = [&](float a, float b)
+        { return std::uniform_real_distribution<float>(a, b)(rng); };
+        const uint32_t rate = rates[pick(6)], channels = 1 + pick(8);
+        const uint32_t frames = static_cast<uint32_t>(uniform(0.3f, 2.5f) * rate);
+        PlanarAudio source(channels, frames);
+        for (uint32_t c = 0; c < channels; ++c)
+            for (uint32_t j = 0; j < frames; ++j)
+                source.samples[c][j] = std::exp(-float(j % (rate / 4)) / 400.0f) *
+                                       std::sin(0.03f * float(j) * float(c + 1));
+        EnginePtr engine = Make(channels, rate, outputRates[pick(3)]);
+        std::vector<SliceInfo> slices;
+        for (uint32_t k = 0, n = pick(12); k < n; ++k)
+        {
+            slices.push_back(HostSlice(k * (frames / (n + 1)), true));
+            if (k > 0 && pick(4) == 0)
+                slices.back().tickPosition = float(k * 40 + pick(20));
+        }
+        engine->SetLoop(frames, channels, source.Channels(), seed % 2 ? 0.0f : 100.0f,
+                        slices.data(), static_cast<uint32_t>(slices.size()));
+        engine->SetSensitivity(uniform(0.2f, 1.0f));
+        engine->SetTempo(uniform(0.3f, 3.0f) * engine->GetTempo());
+        engine->SetTranspose(uniform(-24.0f, 24.0f));
+        engine->SetFineTune(uniform(-100.0f, 100.0f));
+        engine->SetTailExtension(uniform(0.0f, 1.0f));
+        engine->SetTailFromSoundEnd(pick(2) == 0);
+        engine->SetTailLoopPosition(uniform(0.0f, 1.0f));
+        engine->SetGain(uniform(-20.0f, 6.0f));
+        const VoKelvora::EnvelopeSettings envelope{uniform(0, 10), uniform(0, 50), uniform(0, 300),
+                                                   uniform(-40, 0)};
+        engine->SetEnvelope(&envelope);
 
-    AllocationCounter counter;
-    float sum = 0.0f;
-    for (uint32_t block = 0; block < 600; ++block) // several passes, mixed block sizes
-    {
-        render(block % 3 == 0 ? 4096 : 64 + block % 300);
-        sum += std::fabs(out.samples[0][10]);
-    }
-    for (uint32_t round = 0; round < 20; ++round)
-    {
-        engine->Transport(2, round % 8);
-        for (uint32_t block = 0; block < 10; ++block)
-            render(512);
-        engine->Transport(1, 0);
-        render(512);
+        AllocationCounter counter;
+        float sum = 0.0f;
         engine->Transport(0, 0);
-        render(1024);
+        for (uint32_t block = 0; block < 150; ++block)
+        {
+            const uint32_t size = 1 + pick(block % 10 == 0 ? 16384 : 8192);
+            engine->Render(size, out.Channels());
+            sum += std::fabs(out.samples[0][size / 2]);
+            if (block % 40 == 39)
+                engine->Transport(2, pick(engine->GetSliceCount() + 1));
+            if (block % 40 == 45 % 40)
+                engine->Transport(block % 3 == 0 ? 1 : 0, 0);
+        }
+        EXPECT_EQ(counter.Count(), 0u) << "seed " << seed;
+        EXPECT_GT(sum, 0.0f) << "seed " << seed; // it did play
     }
-    EXPECT_EQ(counter.Count(), 0u);
-    EXPECT_GT(sum, 0.0f); // it did play
 }

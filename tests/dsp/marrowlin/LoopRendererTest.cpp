@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <vector>
 
 using namespace DSP::Marrowlin;
@@ -147,4 +149,61 @@ TEST(LoopRenderer, RunsAtOutputZeroAndAnEmptyTimeline)
     f.renderer.Stop();
     f.renderer.PlayLoop(); // refused
     EXPECT_EQ(f.renderer.GetMode(), LoopRendererMode::Idle);
+}
+
+// A gain, sustain, transposition or fine tune that is not a number or absurd silences the slices
+// it reaches and nothing else: the output stays finite, the play position stays in the loop, the
+// stored value reads back, and a sane value brings the sound back with the next slice.
+TEST(LoopRenderer, UnusableShapingSilencesSlicesAndNothingElse)
+{
+    using Field = float ShapingSettings::*;
+    const struct
+    {
+        Field field;
+        float value;
+        bool silent; // whether the slices started under the value are silent
+    } cases[] = {
+        {&ShapingSettings::gainDb, NAN, true},
+        {&ShapingSettings::gainDb, INFINITY, true},
+        {&ShapingSettings::gainDb, 200.0f, true},
+        {&ShapingSettings::sustainLevel, NAN, true},
+        {&ShapingSettings::sustainLevel, -1e30f, true},
+        {&ShapingSettings::semitones, INFINITY, true},
+        {&ShapingSettings::semitones, NAN, true},
+        {&ShapingSettings::semitones, 1000.0f, false}, // a finite rate of 2^83
+        {&ShapingSettings::cents, -INFINITY, true},
+    };
+    for (const auto& c : cases)
+    {
+        Fixture f(4000, {1000, 2000, 3000}, 120.0f);
+        ShapingSettings shaping = f.loop.GetShapingSettings();
+        shaping.decayMs = 1.0f; // the sustain level applies from frame 44 of each slice
+        shaping.sustainLevel = 0.5f;
+        f.loop.SetShaping(shaping);
+        f.renderer.Resync();
+        f.renderer.PlayLoop();
+        f.Render(500);
+
+        const ShapingSettings sane = shaping;
+        shaping.*c.field = c.value;
+        f.loop.SetShaping(shaping);
+        f.renderer.Resync();
+        EXPECT_EQ(std::bit_cast<uint32_t>(f.loop.GetShapingSettings().*c.field),
+                  std::bit_cast<uint32_t>(c.value));
+        const std::vector<float> bad = f.Render(1500); // slice 1 starts at 500 in this block
+        for (uint32_t j = 0; j < bad.size(); ++j)
+        {
+            ASSERT_TRUE(std::isfinite(bad[j])) << c.value << " at " << j;
+            if (c.silent && j >= 500)
+            {
+                ASSERT_EQ(bad[j], 0.0f) << c.value << " at " << j;
+            }
+        }
+        EXPECT_LE(f.renderer.GetPlayPosition().value_or(0), 4000u) << c.value;
+
+        f.loop.SetShaping(sane);
+        f.renderer.Resync();
+        const std::vector<float> healed = f.Render(1000);  // slice 2 from frame 0 on
+        EXPECT_EQ(healed[100], 0.125f * 0.5f) << c.value; // its level at the sustain
+    }
 }
