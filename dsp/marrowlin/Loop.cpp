@@ -52,6 +52,7 @@ uint32_t Loop::SourceRate() const
 void Loop::SetSource(SourceAudio* newSource, bool analyse)
 {
     source = newSource;
+    previousSoundEndsValid = false;
     if (!analyse || source == nullptr || !source->IsValid())
     {
         return;
@@ -457,6 +458,11 @@ void Loop::UpdateOutputLength()
 
 void Loop::BuildSlices()
 {
+    previousSlices.swap(slices);
+    if (!previousSoundEndsValid)
+        previousSlices.clear();
+    previousSoundEndsValid = true;
+    previousCursor = 0;
     slices.clear();
     std::vector<SlicePoint>& points = slicePoints.points;
 
@@ -516,13 +522,26 @@ void Loop::EmitSlice(uint32_t start, uint32_t length, uint32_t outputPosition, b
     RenderSlice slice;
     slice.sourceStart = start;
     slice.sourceLength = length;
-    slice.soundEnd = source != nullptr ? FindSoundEnd(start, length, *source) : start;
+    slice.soundEnd = SoundEnd(start, length);
     if (outputPosition != 0 || pinned)
     {
         slice.outputStart = outputPosition;
         slice.pinned = 1;
     }
     slices.push_back(slice);
+}
+
+uint32_t Loop::SoundEnd(uint32_t start, uint32_t length)
+{
+    // Both lists are ordered by start, so one forward cursor finds the earlier twin.
+    while (previousCursor < previousSlices.size() &&
+           previousSlices[previousCursor].sourceStart < start)
+        ++previousCursor;
+    if (previousCursor < previousSlices.size() &&
+        previousSlices[previousCursor].sourceStart == start &&
+        previousSlices[previousCursor].sourceLength == length)
+        return previousSlices[previousCursor].soundEnd;
+    return source != nullptr ? FindSoundEnd(start, length, *source) : start;
 }
 
 void Loop::PlaceSlices()

@@ -65,6 +65,7 @@ private:
     void UpdateOutputLength();
     void BuildSlices();
     void EmitSlice(uint32_t start, uint32_t length, uint32_t outputPosition, bool pinned);
+    uint32_t SoundEnd(uint32_t start, uint32_t length);
     void PlaceSlices();
     void ShapeSlices();
     void GateSlices();
@@ -76,6 +77,12 @@ private:
     MeterSettings meter;
     ShapingSettings shaping;
     std::vector<RenderSlice> slices;
+    // The slices of the build before, whose sound ends a rebuild takes over for the slices it
+    // cuts the same way (a tempo or meter change cuts every slice the same way); the search
+    // through the audio is most of a rebuild's cost. Invalid once the source changes.
+    std::vector<RenderSlice> previousSlices;
+    size_t previousCursor = 0;
+    bool previousSoundEndsValid = false;
     float stretchRatio = 0.0f;
     uint32_t outputLength = 0;
 };
