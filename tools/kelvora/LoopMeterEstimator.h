@@ -1,0 +1,81 @@
+// How long a loop is in musical terms, found rather than assumed. A loop's length alone fixes its
+// tempo only once the number of beats is known, and 1, 2 and 4 bars of 4/4 at 240, 120 and 60 BPM
+// all last the same two seconds. The estimator tries every bar count and meter that gives a
+// musical tempo, lays each one's beat grid over the loop, and keeps the one whose grid best
+// explains where the strong onsets fall, weighted by how common that tempo is in practice.
+//
+// Tempo convention: tempoBpm counts the meter's own beats, as the engine's loop tempo does
+// (beats = bars * beatsPerBar + extraBeats over the loop length). A 6/8 bar therefore has six
+// beats and a 6/8 tempo counts eighth notes.
+//
+// Plain functions: no state, no I/O; each call allocates a little (vectors, strings). Cost of
+// EstimateLoopMeter: about (number of candidate meters) x (number of onsets) steps, a few dozen
+// candidates; any loop length is fine.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace KelvoraCli
+{
+
+// One detected slice point as the engine reports it: position in source frames and strength
+// 0..1. Points may come in any order; non-finite strengths count as 0, points past the loop end
+// are ignored.
+struct Onset
+{
+    uint32_t frame = 0;
+    float strength = 0.0f;
+};
+
+struct MeterChoice
+{
+    uint32_t bars = 2;
+    uint32_t extraBeats = 0;
+    uint32_t beatsPerBar = 4;
+    uint32_t beatUnit = 4;
+    double tempoBpm = 0.0;   // beats of the meter per minute (see above); 0 for an empty loop
+    double confidence = 0.0; // 0..1: this choice's share of the evidence among all candidates
+};
+
+struct MeterEstimate
+{
+    MeterChoice best;
+    std::optional<MeterChoice> runnerUp; // the best candidate with a different beat count
+    // True when the onsets barely tell the candidates apart (too few of them, a loop too short
+    // or too long for whole bars, or a runner-up almost as good); best is then the tempo
+    // prior's pick for the loop length, and the tool should say it guessed.
+    bool weakEvidence = true;
+    // One line for the user, e.g. "tempo 120.0 BPM: 1 bar of 4/4, from the onsets".
+    std::string reason;
+};
+
+// Chooses bars, beats per bar (4/4, 3/4 or 6/8) and tempo for a loop of frameCount frames at
+// sampleRate from its slice points. Never fails: a silent, empty or degenerate loop gives a weak
+// estimate (tempo 0 when the length or the rate is 0).
+MeterEstimate EstimateLoopMeter(uint64_t frameCount, uint32_t sampleRate,
+                                const std::vector<Onset>& onsets);
+
+// A tempo written into a file name by sample-pack convention ("Funk_128bpm.wav", "Loop 140 BPM
+// Am.wav", "drums-96-dry.wav"); the directory part is ignored. Numbers that are sample rates,
+// bit depths, years, track numbers or part of a key or other word are not taken. Only tempos
+// in 40..300 BPM are returned.
+std::optional<double> TempoFromFileName(std::string_view path);
+
+// The whole-bar length of beatsPerBar/beatUnit that makes a loop of frameCount frames play
+// closest to tempoBpm: bars (and extraBeats when a whole number of bars does not fit) and the
+// exact tempo that length implies. Confidence is 1 when the length fits the tempo to within
+// 2 %, less the further off it is. A zero or non-finite input gives a zero tempo.
+MeterChoice MeterForTempo(uint64_t frameCount, uint32_t sampleRate, double tempoBpm,
+                          uint32_t beatsPerBar = 4, uint32_t beatUnit = 4);
+
+// "1 bar of 4/4", "2 bars and 1 beat of 3/4": the length part of the summary line.
+std::string DescribeMeter(const MeterChoice& meter);
+
+// "tempo 120.0 BPM: 1 bar of 4/4, from the file name", with `source` after the comma.
+std::string MeterSummary(const MeterChoice& meter, std::string_view source);
+
+} // namespace KelvoraCli
