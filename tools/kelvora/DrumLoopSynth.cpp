@@ -11,7 +11,6 @@ namespace
 {
 
 constexpr double Pi = 3.14159265358979323846;
-constexpr uint32_t StepsPerBar = 16;
 
 // xorshift32: the same sequence on every machine, unlike std::rand or the <random>
 // distributions.
@@ -49,25 +48,105 @@ constexpr PatternStep BarB[] = {
     {10, DrumLoopSynth::Voice::Kick, 0.8f},  {4, DrumLoopSynth::Voice::Snare, 1.0f},
     {12, DrumLoopSynth::Voice::Snare, 1.0f},
 };
+// Half-time: the snare only on beat 3, so the bar feels twice as long.
+constexpr PatternStep HalfTimeA[] = {
+    {0, DrumLoopSynth::Voice::Kick, 1.0f},
+    {10, DrumLoopSynth::Voice::Kick, 0.8f},
+    {8, DrumLoopSynth::Voice::Snare, 1.0f},
+};
+constexpr PatternStep HalfTimeB[] = {
+    {0, DrumLoopSynth::Voice::Kick, 1.0f},
+    {6, DrumLoopSynth::Voice::Kick, 0.8f},
+    {8, DrumLoopSynth::Voice::Snare, 1.0f},
+};
+// 3/4 in sixteenths: kick on 1, snares on 2 and 3.
+constexpr PatternStep WaltzA[] = {
+    {0, DrumLoopSynth::Voice::Kick, 1.0f},
+    {4, DrumLoopSynth::Voice::Snare, 0.9f},
+    {8, DrumLoopSynth::Voice::Snare, 0.9f},
+};
+constexpr PatternStep WaltzB[] = {
+    {0, DrumLoopSynth::Voice::Kick, 1.0f},
+    {6, DrumLoopSynth::Voice::Kick, 0.7f},
+    {4, DrumLoopSynth::Voice::Snare, 0.9f},
+    {8, DrumLoopSynth::Voice::Snare, 0.9f},
+};
+// 6/8 in sixteenths (two per eighth): kick on 1, snare on 4, the two dotted-quarter pulses.
+constexpr PatternStep CompoundA[] = {
+    {0, DrumLoopSynth::Voice::Kick, 1.0f},
+    {6, DrumLoopSynth::Voice::Snare, 1.0f},
+    {10, DrumLoopSynth::Voice::Kick, 0.7f},
+};
+constexpr PatternStep CompoundB[] = {
+    {0, DrumLoopSynth::Voice::Kick, 1.0f},
+    {4, DrumLoopSynth::Voice::Kick, 0.7f},
+    {6, DrumLoopSynth::Voice::Snare, 1.0f},
+};
+
+DrumLoopSynth::Groove Checked(DrumLoopSynth::Groove groove)
+{
+    const bool compound = groove.beatsPerBar == 6 && groove.beatUnit == 8;
+    const bool waltz = groove.beatsPerBar == 3 && groove.beatUnit == 4;
+    if (!compound && !waltz)
+    {
+        groove.beatsPerBar = 4;
+        groove.beatUnit = 4;
+    }
+    groove.swing =
+        std::isfinite(groove.swing) && !compound ? std::clamp(groove.swing, 0.0, 1.0) : 0.0;
+    groove.halfTime = groove.halfTime && groove.beatsPerBar == 4;
+    groove.leadInSeconds =
+        std::isfinite(groove.leadInSeconds) ? std::clamp(groove.leadInSeconds, 0.0, 1.0) : 0.0;
+    return groove;
+}
+
+uint32_t StepsPerBeat(const DrumLoopSynth::Groove& groove)
+{
+    return groove.beatUnit == 8 ? 2 : 4;
+}
+
+std::span<const PatternStep> PatternFor(const DrumLoopSynth::Groove& groove, bool secondBar)
+{
+    if (groove.beatsPerBar == 6)
+        return secondBar ? std::span<const PatternStep>(CompoundB) : CompoundA;
+    if (groove.beatsPerBar == 3)
+        return secondBar ? std::span<const PatternStep>(WaltzB) : WaltzA;
+    if (groove.halfTime)
+        return secondBar ? std::span<const PatternStep>(HalfTimeB) : HalfTimeA;
+    return secondBar ? std::span<const PatternStep>(BarB) : BarA;
+}
 
 } // namespace
 
 DrumLoopSynth::DrumLoopSynth(uint32_t rate, double tempo, uint32_t barCount)
-    : sampleRate(std::clamp<uint32_t>(rate, 8000, 384000)),
-      bpm(std::isfinite(tempo) ? std::clamp(tempo, 30.0, 300.0) : 120.0),
-      bars(std::clamp<uint32_t>(barCount, 1, 64))
+    : DrumLoopSynth(rate, tempo, barCount, Groove{})
 {
+}
+
+DrumLoopSynth::DrumLoopSynth(uint32_t rate, double tempo, uint32_t barCount, const Groove& style)
+    : sampleRate(std::clamp<uint32_t>(rate, 8000, 384000)),
+      bpm(std::isfinite(tempo)
+              ? std::clamp(tempo, 30.0, Checked(style).beatUnit == 8 ? 600.0 : 300.0)
+              : 120.0),
+      bars(std::clamp<uint32_t>(barCount, 1, 64)), groove(Checked(style)),
+      stepsPerBar(groove.beatsPerBar * StepsPerBeat(groove))
+{
+    // The accented hat marks the felt pulse: every beat, or every third eighth in 6/8.
+    const uint32_t pulseSteps = groove.beatUnit == 8 ? 6 : 4;
     for (uint32_t bar = 0; bar < bars; ++bar)
     {
-        const uint32_t base = bar * StepsPerBar;
-        // Closed hats on every eighth note, accented on the beat.
-        for (uint32_t step = 0; step < StepsPerBar; step += 2)
-            hits.push_back({base + step, Voice::HiHat, step % 4 == 0 ? 0.7f : 0.45f});
-        const std::span<const PatternStep> pattern = (bar % 2 == 0)
-                                                         ? std::span<const PatternStep>(BarA)
-                                                         : std::span<const PatternStep>(BarB);
-        for (const PatternStep& p : pattern)
+        const uint32_t base = bar * stepsPerBar;
+        // Closed hats on every eighth note, accented on the pulse.
+        for (uint32_t step = 0; step < stepsPerBar; step += 2)
+            hits.push_back({base + step, Voice::HiHat, step % pulseSteps == 0 ? 0.7f : 0.45f});
+        for (const PatternStep& p : PatternFor(groove, bar % 2 == 1))
             hits.push_back({base + p.step, p.voice, p.velocity});
+    }
+    if (groove.pickup)
+    {
+        const uint32_t end = bars * stepsPerBar;
+        for (uint32_t back = 3; back >= 1; --back)
+            hits.push_back({end - back, Voice::Snare, 0.85f - 0.1f * back});
     }
     std::stable_sort(hits.begin(), hits.end(),
                      [](const Hit& a, const Hit& b) { return a.step < b.step; });
@@ -75,13 +154,26 @@ DrumLoopSynth::DrumLoopSynth(uint32_t rate, double tempo, uint32_t barCount)
 
 uint32_t DrumLoopSynth::StepFrame(uint32_t step) const
 {
-    const double framesPerStep = sampleRate * 60.0 / bpm / 4.0;
+    const double framesPerStep = sampleRate * 60.0 / bpm / StepsPerBeat(groove);
     return static_cast<uint32_t>(std::floor(step * framesPerStep + 0.5));
+}
+
+uint32_t DrumLoopSynth::HitFrame(const Hit& hit) const
+{
+    // Swing moves the off-beat eighth from half to two thirds of the beat at full strength, and
+    // the off-beat sixteenths by half as much.
+    double beatShare = 0.0;
+    if (groove.beatUnit == 4 && hit.step % 4 == 2)
+        beatShare = groove.swing / 6.0;
+    else if (groove.beatUnit == 4 && hit.step % 2 == 1)
+        beatShare = groove.swing / 12.0;
+    const double shift = (beatShare * 60.0 / bpm + groove.leadInSeconds) * sampleRate;
+    return StepFrame(hit.step) + static_cast<uint32_t>(std::floor(shift + 0.5));
 }
 
 uint32_t DrumLoopSynth::FrameCount() const
 {
-    return StepFrame(bars * StepsPerBar);
+    return StepFrame(bars * stepsPerBar);
 }
 
 AudioFile DrumLoopSynth::Render() const
@@ -106,7 +198,9 @@ AudioFile DrumLoopSynth::Render() const
 
 void DrumLoopSynth::AddVoice(AudioFile& audio, const Hit& hit) const
 {
-    const uint32_t start = StepFrame(hit.step);
+    const uint32_t start = HitFrame(hit);
+    if (start >= audio.FrameCount())
+        return; // pushed past the loop end by the lead-in
     const double rate = sampleRate;
     double seconds = 0.0;
     float panLeft = 1.0f;
