@@ -19,6 +19,8 @@ constexpr double PriorCentreBpm = 115.0; // a 4/4 beat; each meter has its own b
 constexpr double PriorLogWidth = 0.45;
 constexpr double SlowestPulseBpm = 50.0;
 constexpr double FastestPulseBpm = 220.0;
+// A loop shorter than one beat at this tempo has no tempo at all.
+constexpr double FastestBeatBpm = 300.0;
 
 // How much the onsets count against the prior: one unit of grid fit is worth this many units of
 // log prior.
@@ -42,8 +44,10 @@ constexpr double StrongOnsetWeight = 0.3;
 // Loops longer than this are not analysed for a grid: over minutes a played tempo drifts, and
 // the count of bars is a guess whatever the onsets say.
 constexpr double LongestAnalysedSeconds = 64.0;
-// Fewer onsets than this (at a fifth of the strongest or above) cannot show a beat.
+// Fewer onsets than this, at a fifth of the strongest or above (weights are squared), cannot
+// show a beat.
 constexpr size_t FewestUsefulOnsets = 3;
+constexpr double UsefulOnsetWeight = 0.2 * 0.2;
 // Below this share of the evidence the pick is reported as weak.
 constexpr double WeakConfidence = 0.35;
 
@@ -280,14 +284,19 @@ MeterEstimate EstimateLoopMeter(uint64_t frameCount, uint32_t sampleRate,
                                 const std::vector<Onset>& onsets)
 {
     MeterEstimate estimate;
-    if (frameCount == 0 || sampleRate == 0)
+    const double seconds = sampleRate ? static_cast<double>(frameCount) / sampleRate : 0.0;
+    if (seconds * FastestBeatBpm / 60.0 < 1.0)
     {
-        estimate.reason = "no tempo: the loop is empty";
+        // Not even one beat at any tempo: no meter, and a tempo of 0 as the engine gives for a
+        // loop of no beats.
+        estimate.best.bars = 0;
+        estimate.reason = frameCount == 0 || sampleRate == 0
+                              ? "no tempo: the loop is empty"
+                              : "no tempo: the loop is shorter than a beat";
         return estimate;
     }
-    const double seconds = static_cast<double>(frameCount) / sampleRate;
     const OnsetField field(frameCount, onsets);
-    const size_t usefulOnsets = field.CountAtLeast(0.2 * 0.2);
+    const size_t usefulOnsets = field.CountAtLeast(UsefulOnsetWeight);
 
     std::vector<Candidate> candidates =
         seconds <= LongestAnalysedSeconds ? Candidates(seconds) : std::vector<Candidate>{};

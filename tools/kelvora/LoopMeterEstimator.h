@@ -44,7 +44,7 @@ struct MeterChoice
 struct MeterEstimate
 {
     MeterChoice best;
-    std::optional<MeterChoice> runnerUp; // the best candidate with a different beat count
+    std::optional<MeterChoice> runnerUp; // the second-best candidate, when there was a choice
     // True when the onsets barely tell the candidates apart (too few of them, a loop too short
     // or too long for whole bars, or a runner-up almost as good); best is then the tempo
     // prior's pick for the loop length, and the tool should say it guessed.
@@ -54,8 +54,10 @@ struct MeterEstimate
 };
 
 // Chooses bars, beats per bar (4/4, 3/4 or 6/8) and tempo for a loop of frameCount frames at
-// sampleRate from its slice points. Never fails: a silent, empty or degenerate loop gives a weak
-// estimate (tempo 0 when the length or the rate is 0).
+// sampleRate from its slice points (pass every detected point with its strength, not only those
+// that cut: the weak ones are weighted down, not ignored). Never fails: a loop without enough
+// onsets, or longer than a minute, gets the 4/4 length nearest the prior's centre, marked weak; an
+// empty loop, or one shorter than a beat at 300 BPM, gets 0 bars, 0 beats and tempo 0, also weak.
 MeterEstimate EstimateLoopMeter(uint64_t frameCount, uint32_t sampleRate,
                                 const std::vector<Onset>& onsets);
 
