@@ -82,6 +82,9 @@ std::vector<LoopCase> GeneratedSet(uint32_t perFeel)
         {"lead-in", {.leadInSeconds = 0.03}},
         {"3/4", {.beatsPerBar = 3, .beatUnit = 4}},
         {"6/8", {.beatsPerBar = 6, .beatUnit = 8}},
+        {"16th hats", {.hatsPerBeat = 4}},
+        {"no hats", {.hatsPerBeat = 0}},
+        {"played", {.swing = 0.3, .jitterSeconds = 0.012}},
     };
     const uint32_t rates[] = {22050, 44100, 48000, 96000};
     const uint32_t barCounts[] = {1, 2, 4};
@@ -169,13 +172,17 @@ TEST(LoopMeterTest, FindsTheTempoAndMeterOfEachFeel)
 
 TEST(LoopMeterTest, AccuracyOnAGeneratedSetStaysAboveItsFloor)
 {
-    uint32_t right = 0, total = 0;
+    // Six loops of each feel; the estimator gets 57 of these 60 right today (two half-time loops
+    // read at half tempo, one swung loop read as 6/8).
+    Tally all;
     for (const auto& [feel, t] : Measure(GeneratedSet(6)))
     {
-        right += t.right;
-        total += t.Total();
+        all.right += t.right;
+        all.wrong += t.wrong;
+        all.halfOrDouble += t.halfOrDouble;
     }
-    EXPECT_GE(right, total * 8 / 10);
+    EXPECT_GE(all.right * 10, all.Total() * 9);
+    EXPECT_LE(all.wrong * 30, all.Total());
 }
 
 // The full measurement, a few hundred loops: run with --gtest_also_run_disabled_tests.

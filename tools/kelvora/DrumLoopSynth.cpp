@@ -97,6 +97,10 @@ DrumLoopSynth::Groove Checked(DrumLoopSynth::Groove groove)
     groove.halfTime = groove.halfTime && groove.beatsPerBar == 4;
     groove.leadInSeconds =
         std::isfinite(groove.leadInSeconds) ? std::clamp(groove.leadInSeconds, 0.0, 1.0) : 0.0;
+    if (compound || (groove.hatsPerBeat != 0 && groove.hatsPerBeat != 4))
+        groove.hatsPerBeat = 2;
+    groove.jitterSeconds =
+        std::isfinite(groove.jitterSeconds) ? std::clamp(groove.jitterSeconds, 0.0, 0.05) : 0.0;
     return groove;
 }
 
@@ -136,9 +140,13 @@ DrumLoopSynth::DrumLoopSynth(uint32_t rate, double tempo, uint32_t barCount, con
     for (uint32_t bar = 0; bar < bars; ++bar)
     {
         const uint32_t base = bar * stepsPerBar;
-        // Closed hats on every eighth note, accented on the pulse.
-        for (uint32_t step = 0; step < stepsPerBar; step += 2)
-            hits.push_back({base + step, Voice::HiHat, step % pulseSteps == 0 ? 0.7f : 0.45f});
+        // Closed hats on every eighth note (or sixteenth), accented on the pulse.
+        const uint32_t hatSteps = groove.hatsPerBeat == 4 ? 1 : 2;
+        for (uint32_t step = 0; groove.hatsPerBeat && step < stepsPerBar; step += hatSteps)
+            hits.push_back({base + step, Voice::HiHat,
+                            step % pulseSteps == 0 ? 0.7f
+                            : step % 2 == 0        ? 0.45f
+                                                   : 0.3f});
         for (const PatternStep& p : PatternFor(groove, bar % 2 == 1))
             hits.push_back({base + p.step, p.voice, p.velocity});
     }
@@ -167,8 +175,14 @@ uint32_t DrumLoopSynth::HitFrame(const Hit& hit) const
         beatShare = groove.swing / 6.0;
     else if (groove.beatUnit == 4 && hit.step % 2 == 1)
         beatShare = groove.swing / 12.0;
-    const double shift = (beatShare * 60.0 / bpm + groove.leadInSeconds) * sampleRate;
-    return StepFrame(hit.step) + static_cast<uint32_t>(std::floor(shift + 0.5));
+    double shift = (beatShare * 60.0 / bpm + groove.leadInSeconds) * sampleRate;
+    if (groove.jitterSeconds > 0.0)
+    {
+        Noise feel(0x2545F491u + hit.step * 2654435761u + static_cast<uint32_t>(hit.voice));
+        shift += feel.Next() * groove.jitterSeconds * sampleRate;
+    }
+    const double frame = std::max(0.0, StepFrame(hit.step) + shift);
+    return static_cast<uint32_t>(std::floor(frame + 0.5));
 }
 
 uint32_t DrumLoopSynth::FrameCount() const

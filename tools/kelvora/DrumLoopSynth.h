@@ -40,6 +40,10 @@ public:
         bool halfTime = false;      // 4/4 only: one snare per bar, on beat 3
         bool pickup = false;        // a snare fill on the last beat, leading into the loop start
         double leadInSeconds = 0.0; // silence before the first hit; the loop keeps its length
+        uint32_t hatsPerBeat = 2;   // x/4 only: 0, 2 (eighths) or 4 (sixteenths); else 2
+        // Each hit lands early or late by up to this much (0..0.05 s), as played by hand; the
+        // same hit always moves the same way.
+        double jitterSeconds = 0.0;
     };
 
     // bars of 4/4 at bpm; bars 1..64, bpm 30..300 and sampleRate 8000..384000 (clamped).
