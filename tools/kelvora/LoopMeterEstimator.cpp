@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -12,10 +13,11 @@ namespace KelvoraCli
 namespace
 {
 
-// The tempo prior: log-normal around the tempo most loops are made at, on the felt pulse (the
-// dotted quarter in 6/8). Pulses outside the plausible range are not considered at all while
-// some candidate lies inside it.
-constexpr double PriorCentreBpm = 115.0; // a 4/4 beat; each meter has its own below
+// The tempo prior: log-normal around the tempo most loops are made at, on the felt pulse. A
+// dotted-quarter pulse (6/8) is felt slower than a quarter-note one. Pulses outside the
+// plausible range are not considered while some candidate lies inside it.
+constexpr double PriorCentreBpm = 115.0;
+constexpr double CompoundPriorCentreBpm = 75.0;
 constexpr double PriorLogWidth = 0.45;
 constexpr double SlowestPulseBpm = 50.0;
 constexpr double FastestPulseBpm = 220.0;
@@ -61,11 +63,10 @@ struct MeterShape
     double priorCentreBpm;  // the most common pulse tempo in this meter
 };
 
-// A dotted-quarter pulse is felt slower than a quarter-note one.
 constexpr std::array<MeterShape, 3> Shapes{{
-    {4, 4, 1, 2, 0.0, 115.0},
-    {3, 4, 1, 2, -0.6, 115.0},
-    {6, 8, 3, 3, -0.6, 75.0},
+    {4, 4, 1, 2, 0.0, PriorCentreBpm},
+    {3, 4, 1, 2, -0.6, PriorCentreBpm},
+    {6, 8, 3, 3, -0.6, CompoundPriorCentreBpm},
 }};
 
 double BarCountLogPrior(uint32_t bars)
@@ -411,7 +412,8 @@ std::optional<double> TempoFromFileName(std::string_view path)
                 ++i;
         }
         const std::string_view number(text.data() + start, i - start);
-        const double value = std::strtod(std::string(number).c_str(), nullptr);
+        double value = 0.0;
+        std::from_chars(number.data(), number.data() + number.size(), value);
 
         // The word glued to the number, or else the next word after separators.
         size_t wordStart = i;
@@ -432,7 +434,7 @@ std::optional<double> TempoFromFileName(std::string_view path)
         const bool markedBefore = before >= 3 && text.compare(before - 3, 3, "bpm") == 0 &&
                                   (before == 3 || !IsLetter(text[before - 4]));
         const bool letterBefore = start > 0 && IsLetter(text[start - 1]);
-        const bool digitOrDotAround =
+        const bool dotAround =
             (start > 0 && text[start - 1] == '.') || (i < text.size() && text[i] == '.');
 
         if ((markedAfter || markedBefore) && value >= 40.0 && value <= 300.0)
@@ -443,7 +445,7 @@ std::optional<double> TempoFromFileName(std::string_view path)
         }
         // A bare number counts only as a word of its own: not glued to letters ("96k", "A140",
         // "24bit"), not a decimal ("44.1"), not a leading track number, not followed by a unit.
-        if (glued || letterBefore || decimal || digitOrDotAround || start == 0 || IsUnitWord(next))
+        if (glued || letterBefore || decimal || dotAround || start == 0 || IsUnitWord(next))
             continue;
         if (value >= 60.0 && value <= 200.0)
             bare.push_back(value);

@@ -8,9 +8,9 @@
 // (beats = bars * beatsPerBar + extraBeats over the loop length). A 6/8 bar therefore has six
 // beats and a 6/8 tempo counts eighth notes.
 //
-// Plain functions: no state, no I/O; each call allocates a little (vectors, strings). Cost of
-// EstimateLoopMeter: about (number of candidate meters) x (number of onsets) steps, a few dozen
-// candidates; any loop length is fine.
+// Plain functions: no state, no I/O, not for the real-time path (they allocate: vectors,
+// strings). EstimateLoopMeter costs about (candidate meters, a few dozen to a few hundred) x
+// (beats in the loop) x log(onsets); loops over a minute are not searched.
 #pragma once
 
 #include <cstdint>
@@ -45,9 +45,10 @@ struct MeterEstimate
 {
     MeterChoice best;
     std::optional<MeterChoice> runnerUp; // the second-best candidate, when there was a choice
-    // True when the onsets barely tell the candidates apart (too few of them, a loop too short
-    // or too long for whole bars, or a runner-up almost as good); best is then the tempo
-    // prior's pick for the loop length, and the tool should say it guessed.
+    // True when the pick is a guess: fewer than three onsets at a fifth of the strongest's
+    // strength or above, a loop too short for a bar or longer than a minute (the 4/4 length
+    // nearest 115 BPM is taken), or a best choice with under 35 % of the evidence. The tool
+    // should say so rather than present the tempo as found.
     bool weakEvidence = true;
     // One line for the user, e.g. "tempo 120.0 BPM: 1 bar of 4/4, from the onsets".
     std::string reason;
@@ -62,15 +63,17 @@ MeterEstimate EstimateLoopMeter(uint64_t frameCount, uint32_t sampleRate,
                                 const std::vector<Onset>& onsets);
 
 // A tempo written into a file name by sample-pack convention ("Funk_128bpm.wav", "Loop 140 BPM
-// Am.wav", "drums-96-dry.wav"); the directory part is ignored. Numbers that are sample rates,
-// bit depths, years, track numbers or part of a key or other word are not taken. Only tempos
-// in 40..300 BPM are returned.
+// Am.wav", "drums-96-dry.wav"); the directory part is ignored. A number marked "bpm" (before or
+// after it) counts in 40..300 and wins; otherwise a bare number in 60..200 counts when it is a
+// word of its own, not the first word (a track number), not a decimal and not followed by a unit
+// (k, kHz, bit, bars, ...), and when no other such number disagrees with it. Sample rates, bit
+// depths, years and keys ("A140", "96k", "24bit", "2019") are thereby not taken.
 std::optional<double> TempoFromFileName(std::string_view path);
 
 // The whole-bar length of beatsPerBar/beatUnit that makes a loop of frameCount frames play
 // closest to tempoBpm: bars (and extraBeats when a whole number of bars does not fit) and the
-// exact tempo that length implies. Confidence is 1 when the length fits the tempo to within
-// 2 %, less the further off it is. A zero or non-finite input gives a zero tempo.
+// exact tempo that length implies. Confidence is 1 when that tempo is within 2 % of tempoBpm and
+// falls linearly to 0 at 12 % off. A zero or non-finite input gives a zero tempo.
 MeterChoice MeterForTempo(uint64_t frameCount, uint32_t sampleRate, double tempoBpm,
                           uint32_t beatsPerBar = 4, uint32_t beatUnit = 4);
 
