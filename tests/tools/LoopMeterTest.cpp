@@ -165,6 +165,7 @@ TEST(LoopMeterTest, FindsTheTempoAndMeterOfEachFeel)
         EXPECT_EQ(e.best.beatUnit, c.groove.beatUnit);
         EXPECT_NEAR(e.best.tempoBpm, c.bpm, c.bpm * 0.001);
         EXPECT_FALSE(e.weakEvidence) << e.reason;
+        EXPECT_TRUE(e.reason.ends_with(", from the onsets")) << e.reason;
         ASSERT_TRUE(e.runnerUp);
         EXPECT_LE(e.runnerUp->confidence, e.best.confidence);
     }

@@ -1,7 +1,8 @@
 // A small, fully deterministic drum machine: kick, snare and closed hi-hat voices with their own
-// decays, played from a fixed sixteen-step pattern. The same arguments always give the same
-// samples (the noise comes from an integer generator), so the demo and the tests have a loop
-// whose hits are known exactly.
+// decays, played from fixed patterns of sixteenths in 4/4, 3/4 or 6/8, straight or with a groove
+// (swing, half-time, a pickup fill, a lead-in, played timing). The same arguments always give the
+// same samples (the noise comes from an integer generator), so the demo and the tests have loops
+// whose hits, tempo and bars are known exactly.
 #pragma once
 
 #include "tools/kelvora/AudioFile.h"
@@ -59,7 +60,7 @@ public:
     const std::vector<Hit>& Hits() const { return hits; }
     // The frame a step starts at, rounded half away from zero.
     uint32_t StepFrame(uint32_t step) const;
-    // Where a hit sounds: its step, moved by the swing and the lead-in.
+    // Where a hit sounds: its step, moved by the swing, the played timing and the lead-in.
     uint32_t HitFrame(const Hit& hit) const;
     uint32_t FrameCount() const;
 
