@@ -8,6 +8,8 @@
 #include "tools/kelvora/LoopReport.h"
 #include "tools/kelvora/OutputPaths.h"
 #include "tools/kelvora/StagedFile.h"
+#include "tools/kelvora/ViewCommand.h"
+#include "tools/kelvora/ViewPage.h"
 #include "tools/kelvora/WaveformSvg.h"
 
 #include <iostream>
@@ -45,6 +47,11 @@ void AnalyseCommand::Register(CLI::App& app)
                      "several inputs: a folder, or a name that gets each input's name "
                      "appended)")
         ->type_name("FILE");
+    command
+        ->add_option("--html", htmlPath,
+                     "Write the interactive page of `kelvora view` into this HTML file (with "
+                     "several inputs: a folder, or a name that gets each input's name appended)")
+        ->type_name("FILE");
 }
 
 void AnalyseCommand::WriteSvg(const AudioFile& audio, const LoopReport& report,
@@ -61,31 +68,37 @@ int AnalyseCommand::Run()
     std::optional<OutputPaths> svgPaths;
     if (!svgPath.empty())
         svgPaths.emplace(svgPath, files.size() > 1, "", ".svg");
+    std::optional<OutputPaths> htmlPaths;
+    if (!htmlPath.empty())
+        htmlPaths.emplace(htmlPath, files.size() > 1, "", ".html");
 
     FileBatch batch(console, "analysing");
     batch.OnFailure(
         [&](const std::string& file, const std::string& message) {
             records.push_back({{"file", file}, {"error", message}});
         });
-    const int status = batch.Run(files,
-                                 [&](const std::string& file)
-                                 {
-                                     AudioFile audio = AudioFile::Read(file);
-                                     EngineSession session(audio, settings, file);
-                                     const LoopReport report = session.Report();
-                                     if (svgPaths)
-                                         WriteSvg(audio, report, svgPaths->For(file));
-                                     if (json)
-                                     {
-                                         records.push_back(report.ToJson());
-                                         return;
-                                     }
-                                     console.EndProgress();
-                                     report.PrintTable(std::cout, activeOnly);
-                                     if (&file != &files.back())
-                                         std::cout << "\n";
-                                     std::cout.flush();
-                                 });
+    const int status =
+        batch.Run(files,
+                  [&](const std::string& file)
+                  {
+                      AudioFile audio = AudioFile::Read(file);
+                      EngineSession session(audio, settings, file);
+                      const LoopReport report = session.Report();
+                      if (svgPaths)
+                          WriteSvg(audio, report, svgPaths->For(file));
+                      if (htmlPaths)
+                          ViewCommand::WritePage(ViewPage(audio, report), htmlPaths->For(file));
+                      if (json)
+                      {
+                          records.push_back(report.ToJson());
+                          return;
+                      }
+                      console.EndProgress();
+                      report.PrintTable(std::cout, activeOnly);
+                      if (&file != &files.back())
+                          std::cout << "\n";
+                      std::cout.flush();
+                  });
     if (json)
         std::cout << records.dump(2) << std::endl;
     return status;

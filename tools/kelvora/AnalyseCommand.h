@@ -37,6 +37,7 @@ private:
     bool json = false;
     bool activeOnly = false;
     std::string svgPath;
+    std::string htmlPath;
 };
 
 } // namespace KelvoraCli

@@ -6,6 +6,7 @@
 #include "tools/kelvora/ExportCommand.h"
 #include "tools/kelvora/Interruption.h"
 #include "tools/kelvora/RenderCommand.h"
+#include "tools/kelvora/ViewCommand.h"
 
 #include <CLI/CLI.hpp>
 #include <exception>
@@ -31,10 +32,12 @@ int main(int argc, char** argv)
     RenderCommand render(console);
     ExportCommand exporter(console);
     DemoCommand demo(console);
+    ViewCommand view(console);
     analyse.Register(app);
     render.Register(app);
     exporter.Register(app);
     demo.Register(app);
+    view.Register(app);
 
     try
     {
@@ -62,6 +65,8 @@ int main(int argc, char** argv)
             return exporter.Run();
         if (demo.Chosen())
             return demo.Run();
+        if (view.Chosen())
+            return view.Run();
     }
     catch (const std::bad_alloc&)
     {
