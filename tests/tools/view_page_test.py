@@ -97,9 +97,9 @@ def main(folder):
         driver.get(page.as_uri())
         markers = driver.execute_script(
             "return [...document.querySelectorAll('#overlay .point')].map((e) =>"
-            " [Number(e.dataset.position), e.dataset.active === 'true'])")
-        assert markers == [[s["position"], s["active"]] for s in report["slices"]], markers
-        assert sum(active for _, active in markers) == report["activeSlices"] == len(HITS)
+            " [Number(e.dataset.position), Number(e.dataset.strength), e.dataset.active === 'true'])")
+        assert markers == [[s["position"], s["strength"], s["active"]] for s in report["slices"]]
+        assert sum(active for _, _, active in markers) == report["activeSlices"] == len(HITS)
 
         counts = []
         for sensitivity in SENSITIVITIES:
