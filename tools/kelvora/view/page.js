@@ -149,7 +149,7 @@ function describeLoop() {
   const meter = loop.meter;
   const channels = loop.channels === 1 ? "mono" : loop.channels === 2 ? "stereo" : loop.channels + " channels";
   let text = `${seconds(loop.frames).toFixed(3)} s, ${loop.sampleRate} Hz, ${channels}, ` +
-    `${loop.loopTempo.toFixed(2)} BPM, ${meter.bars} ${meter.bars === 1 ? "bar" : "bars"} of ` +
+    `${(loop.loopTempo ?? 0).toFixed(2)} BPM, ${meter.bars} ${meter.bars === 1 ? "bar" : "bars"} of ` +
     `${meter.beatsPerBar}/${meter.beatUnit}`;
   if (meter.extraBeats) text += ` + ${meter.extraBeats} ${meter.extraBeats === 1 ? "beat" : "beats"}`;
   text += `, ${loop.slices.length} slice points, detection window ${loop.detectionWindowMs} ms`;
