@@ -99,7 +99,9 @@ def main(folder):
             "return [...document.querySelectorAll('#overlay .point')].map((e) =>"
             " [Number(e.dataset.position), Number(e.dataset.strength), e.dataset.active === 'true'])")
         assert markers == [[s["position"], s["strength"], s["active"]] for s in report["slices"]]
-        assert sum(active for _, _, active in markers) == report["activeSlices"] == len(HITS)
+        cutting = [position for position, _, active in markers if active]
+        assert len(cutting) == report["activeSlices"] == len(HITS), cutting
+        assert all(abs(p - hit) <= 16 for p, hit in zip(cutting, HITS)), cutting
 
         counts = []
         for sensitivity in SENSITIVITIES:
