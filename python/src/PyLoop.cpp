@@ -506,6 +506,7 @@ py::array PyLoop::Slices()
     const std::vector<SliceInfo> infos = Infos();
     py::array_t<SliceRecord> records(static_cast<py::ssize_t>(infos.size()));
     SliceRecord* out = records.mutable_data();
+    std::memset(static_cast<void*>(out), 0, infos.size() * sizeof(SliceRecord));
     for (size_t i = 0; i < infos.size(); ++i)
     {
         const SliceInfo& info = infos[i];
@@ -514,10 +515,18 @@ py::array PyLoop::Slices()
         const bool active =
             !info.deleted &&
             (info.lockedOn || (!flag.disabled && (flag.added || info.aboveThreshold)));
-        out[i] = {info.position, info.sourcePosition, info.tickPosition,
-                  info.strength, info.lockedOn,       info.deleted,
-                  active,        info.detected,       flag.disabled,
-                  flag.added};
+        // Field by field into zeroed memory, so that the padding bytes are zero too.
+        SliceRecord& record = out[i];
+        record.position = info.position;
+        record.source_position = info.sourcePosition;
+        record.ticks = info.tickPosition;
+        record.strength = info.strength;
+        record.locked = info.lockedOn;
+        record.deleted = info.deleted;
+        record.active = active;
+        record.detected = info.detected;
+        record.disabled = flag.disabled;
+        record.added = flag.added;
     }
     return records;
 }
