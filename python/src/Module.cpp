@@ -84,7 +84,7 @@ tempo. Bad types raise TypeError, bad values ValueError.
 Analysis and rendering release the GIL: Loops on different threads run in parallel, and calls
 on one Loop from several threads take turns.)doc");
 
-    loop.def(py::init<py::handle, py::handle, py::handle, py::handle, py::handle,
+    loop.def(py::init<py::object, py::object, py::object, py::object, py::object,
                       std::optional<int>, const py::kwargs&>(),
              py::arg("audio"), py::arg("sample_rate"), py::kw_only(),
              py::arg("slices") = py::none(), py::arg("loop_tempo") = py::none(),
@@ -95,7 +95,7 @@ on one Loop from several threads take turns.)doc");
         const std::string name = setting.name;
         loop.def_property(
             setting.name, [name](PyLoop& self) { return self.Get(name.c_str()); },
-            [name](PyLoop& self, py::handle value) { self.Set(name.c_str(), value); }, setting.doc);
+            [name](PyLoop& self, py::object value) { self.Set(name.c_str(), value); }, setting.doc);
     }
     loop.def_property("loop_tempo", &PyLoop::LoopTempo, &PyLoop::SetLoopTempo,
                       "The loop's own tempo in BPM: the fixed one, or the meter's beats over the "
@@ -131,19 +131,19 @@ the analysis and not edited), disabled (switched off by disable()), added (made 
              "disabled; the points are sorted by position. Returns the new point's index.")
         .def(
             "move",
-            [](PyLoop& self, py::handle index, py::handle position)
+            [](PyLoop& self, py::object index, py::object position)
             { self.Edit(index, position, py::none(), py::none(), py::none(), py::none()); },
             py::arg("index"), py::arg("position"),
             "Moves point `index` to a frame position; the list keeps its order.")
         .def(
             "lock",
-            [](PyLoop& self, py::handle index, py::handle locked)
+            [](PyLoop& self, py::object index, py::object locked)
             { self.Edit(index, py::none(), py::none(), py::none(), locked, py::none()); },
             py::arg("index"), py::arg("locked") = true,
             "Locks a point on (it cuts whatever the sensitivity), or unlocks it.")
         .def(
             "delete",
-            [](PyLoop& self, py::handle index, py::handle deleted)
+            [](PyLoop& self, py::object index, py::object deleted)
             { self.Edit(index, py::none(), py::none(), py::none(), py::none(), deleted); },
             py::arg("index"), py::arg("deleted") = true,
             "Deletes a point (it never cuts; it stays in the list), or restores it.")

@@ -32,7 +32,7 @@ int InferChannelAxis(const py::array& array)
 
 } // namespace
 
-PlanarAudio::PlanarAudio(py::handle audio, std::optional<int> requestedAxis)
+PlanarAudio::PlanarAudio(py::object audio, std::optional<int> requestedAxis)
 {
     py::module_ numpy = py::module_::import("numpy");
     py::array array;
@@ -108,7 +108,7 @@ py::array PlanarAudio::Planar() const
     return owner;
 }
 
-uint32_t CheckedSampleRate(py::handle rate, const char* name)
+uint32_t CheckedSampleRate(py::object rate, const char* name)
 {
     if (PyBool_Check(rate.ptr()) || !PyNumber_Check(rate.ptr()) || PyComplex_Check(rate.ptr()))
         throw py::type_error(std::string(name) + " must be a number of Hz; got " +

@@ -27,7 +27,7 @@ public:
     // `channelAxis` says which axis of a 2-D array holds the channels; without it the smaller
     // dimension does, when it is at most MaxInferredChannels and the two differ. Raises
     // TypeError for non-numeric or non-floating input, ValueError for shapes it cannot read.
-    PlanarAudio(py::handle audio, std::optional<int> channelAxis);
+    PlanarAudio(py::object audio, std::optional<int> channelAxis);
 
     uint32_t Frames() const { return frames; }
     uint32_t Channels() const { return static_cast<uint32_t>(pointers.size()); }
@@ -47,6 +47,6 @@ private:
 
 // A sample rate in Hz: a positive whole number that fits 32 bits. Raises TypeError for
 // non-numbers and ValueError for NaN, infinities, fractions, zero and negative values.
-uint32_t CheckedSampleRate(py::handle rate, const char* name);
+uint32_t CheckedSampleRate(py::object rate, const char* name);
 
 } // namespace KelvoraPython

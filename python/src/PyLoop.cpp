@@ -77,7 +77,7 @@ const Setting& FindSetting(std::string_view name)
     throw py::type_error("no setting named '" + std::string(name) + "'");
 }
 
-std::string TypeName(py::handle value)
+std::string TypeName(py::object value)
 {
     return py::str(py::type::of(value).attr("__name__")).cast<std::string>();
 }
@@ -87,14 +87,14 @@ std::string Number(double value)
     return py::repr(py::float_(value)).cast<std::string>();
 }
 
-double RealValue(py::handle value, std::string_view name)
+double RealValue(py::object value, std::string_view name)
 {
     if (PyBool_Check(value.ptr()) || !PyNumber_Check(value.ptr()) || PyComplex_Check(value.ptr()))
         throw py::type_error(std::string(name) + " must be a number; got " + TypeName(value));
     return py::float_(py::reinterpret_borrow<py::object>(value));
 }
 
-int64_t WholeValue(py::handle value, std::string_view name)
+int64_t WholeValue(py::object value, std::string_view name)
 {
     if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
         throw py::type_error(std::string(name) + " must be a whole number; got " + TypeName(value));
@@ -107,7 +107,7 @@ int64_t WholeValue(py::handle value, std::string_view name)
     return result;
 }
 
-bool FlagValue(py::handle value, std::string_view name)
+bool FlagValue(py::object value, std::string_view name)
 {
     const bool numpyBool =
         py::isinstance(value, py::module_::import("numpy").attr("bool_").cast<py::type>());
@@ -117,7 +117,7 @@ bool FlagValue(py::handle value, std::string_view name)
 }
 
 // Checks a value against a setting's range and returns it as the engine stores it.
-double CheckedValue(const Setting& setting, py::handle value)
+double CheckedValue(const Setting& setting, py::object value)
 {
     double number = 0.0;
     switch (setting.kind)
@@ -146,7 +146,7 @@ double CheckedValue(const Setting& setting, py::handle value)
     return number;
 }
 
-uint32_t CheckedPosition(py::handle value, uint32_t frames)
+uint32_t CheckedPosition(py::object value, uint32_t frames)
 {
     const int64_t position = WholeValue(value, "position");
     if (position < 0 || position > frames)
@@ -167,7 +167,7 @@ bool SamePoint(const SliceInfo& a, const SliceInfo& b)
 }
 
 // The slice list a host hands SetLoop: bare positions, or records shaped like Loop.slices.
-std::vector<SliceInfo> HostSlices(py::handle slices, uint32_t frames)
+std::vector<SliceInfo> HostSlices(py::object slices, uint32_t frames)
 {
     std::vector<SliceInfo> infos;
     py::array array = py::module_::import("numpy").attr("asarray")(slices);
@@ -215,8 +215,8 @@ PyLoop::PyLoop(PlanarAudio audioIn, uint32_t sampleRateIn, uint32_t outputRateIn
                               " channels at " + std::to_string(sampleRate) + " Hz");
 }
 
-PyLoop::PyLoop(py::handle audioIn, py::handle sampleRateIn, py::handle slices, py::handle loopTempo,
-               py::handle outputRateIn, std::optional<int> channelAxis, const py::kwargs& settings)
+PyLoop::PyLoop(py::object audioIn, py::object sampleRateIn, py::object slices, py::object loopTempo,
+               py::object outputRateIn, std::optional<int> channelAxis, const py::kwargs& settings)
     : PyLoop(PlanarAudio(audioIn, channelAxis), CheckedSampleRate(sampleRateIn, "sample_rate"), 0)
 {
     SetOutputRate(outputRateIn);
@@ -361,7 +361,7 @@ py::object PyLoop::Get(const char* name)
     return py::float_(value);
 }
 
-void PyLoop::Set(const char* name, py::handle value)
+void PyLoop::Set(const char* name, py::object value)
 {
     const Setting& setting = FindSetting(name);
     const double checked = CheckedValue(setting, value);
@@ -411,7 +411,7 @@ void PyLoop::Set(const char* name, py::handle value)
         engine->SetTailLoopPosition(real);
 }
 
-void PyLoop::SetOutputRate(py::handle value)
+void PyLoop::SetOutputRate(py::object value)
 {
     uint32_t rate = 0;
     if (!value.is_none() && !(PyNumber_Check(value.ptr()) && !PyBool_Check(value.ptr()) &&
@@ -434,7 +434,7 @@ py::object PyLoop::LoopTempo()
     return py::float_(engine->GetLoopTempo());
 }
 
-void PyLoop::SetLoopTempo(py::handle value)
+void PyLoop::SetLoopTempo(py::object value)
 {
     std::optional<float> fixed;
     if (!value.is_none())
@@ -450,7 +450,7 @@ float PyLoop::DetectionWindow()
     return engine->GetDetectionWindow();
 }
 
-void PyLoop::SetDetectionWindow(py::handle value)
+void PyLoop::SetDetectionWindow(py::object value)
 {
     const double ms = RealValue(value, "detection_window");
     if (!(ms > 0.0 && ms <= 1000.0))
@@ -488,7 +488,7 @@ std::vector<SliceInfo> PyLoop::Infos()
     return infos;
 }
 
-uint32_t PyLoop::CheckedIndex(py::handle index)
+uint32_t PyLoop::CheckedIndex(py::object index)
 {
     int64_t value = WholeValue(index, "index");
     const auto count = static_cast<int64_t>(flags.size());
@@ -557,7 +557,7 @@ py::array PyLoop::Regions()
     return out;
 }
 
-uint32_t PyLoop::Add(py::handle positionIn)
+uint32_t PyLoop::Add(py::object positionIn)
 {
     const uint32_t position = CheckedPosition(positionIn, audio.Frames());
     std::lock_guard<std::mutex> guard(engineMutex);
@@ -583,8 +583,8 @@ uint32_t PyLoop::Add(py::handle positionIn)
     return added;
 }
 
-void PyLoop::Edit(py::handle indexIn, py::handle position, py::handle ticks, py::handle strength,
-                  py::handle locked, py::handle deleted)
+void PyLoop::Edit(py::object indexIn, py::object position, py::object ticks, py::object strength,
+                  py::object locked, py::object deleted)
 {
     const uint32_t index = CheckedIndex(indexIn);
     SliceInfo info{};
@@ -618,7 +618,7 @@ void PyLoop::Edit(py::handle indexIn, py::handle position, py::handle ticks, py:
     engine->SetSlice(index, &info);
 }
 
-void PyLoop::Disable(py::handle indexIn)
+void PyLoop::Disable(py::object indexIn)
 {
     const uint32_t index = CheckedIndex(indexIn);
     std::lock_guard<std::mutex> guard(engineMutex);
@@ -656,7 +656,7 @@ py::dict PyLoop::ToDict()
     return state;
 }
 
-std::unique_ptr<PyLoop> PyLoop::FromDict(const py::dict& state, py::handle audioIn,
+std::unique_ptr<PyLoop> PyLoop::FromDict(const py::dict& state, py::object audioIn,
                                          std::optional<int> channelAxis)
 {
     const auto field = [&](const char* name) -> py::object
@@ -822,7 +822,7 @@ py::array PyLoop::RenderFrames(uint64_t frames, bool fromStart)
     return out.attr("T");
 }
 
-py::array PyLoop::Render(py::handle passesIn)
+py::array PyLoop::Render(py::object passesIn)
 {
     const int64_t passes = WholeValue(passesIn, "passes");
     if (passes < 1 || passes > 1'000'000)
@@ -830,7 +830,7 @@ py::array PyLoop::Render(py::handle passesIn)
     return RenderFrames(uint64_t(RenderedLength()) * static_cast<uint64_t>(passes), true);
 }
 
-py::array PyLoop::Play(py::handle framesIn)
+py::array PyLoop::Play(py::object framesIn)
 {
     const int64_t frames = WholeValue(framesIn, "frames");
     if (frames < 0 || frames > std::numeric_limits<uint32_t>::max())
@@ -850,7 +850,7 @@ void PyLoop::Stop()
     engine->Transport(1, 0);
 }
 
-void PyLoop::Audition(py::handle index)
+void PyLoop::Audition(py::object index)
 {
     const uint32_t checked = CheckedIndex(index);
     std::lock_guard<std::mutex> guard(engineMutex);
@@ -859,7 +859,7 @@ void PyLoop::Audition(py::handle index)
 
 // Detection ---------------------------------------------------------------------------------
 
-py::tuple Detect(py::handle audioIn, py::handle sampleRateIn, py::handle windowMs,
+py::tuple Detect(py::object audioIn, py::object sampleRateIn, py::object windowMs,
                  std::optional<int> channelAxis)
 {
     PlanarAudio planar(audioIn, channelAxis);

@@ -48,8 +48,8 @@ public:
     // Builds the engine and hands it the loop. `slices` is None (analyse), a sequence of
     // positions or a structured array shaped like Loop.slices. Settings are keyword
     // arguments named like the properties.
-    PyLoop(py::handle audio, py::handle sampleRate, py::handle slices, py::handle loopTempo,
-           py::handle outputRate, std::optional<int> channelAxis, const py::kwargs& settings);
+    PyLoop(py::object audio, py::object sampleRate, py::object slices, py::object loopTempo,
+           py::object outputRate, std::optional<int> channelAxis, const py::kwargs& settings);
     ~PyLoop();
 
     PyLoop(const PyLoop&) = delete;
@@ -57,39 +57,39 @@ public:
 
     // Everything needed, besides the audio, to rebuild a Loop that renders the same samples.
     py::dict ToDict();
-    static std::unique_ptr<PyLoop> FromDict(const py::dict& state, py::handle audio,
+    static std::unique_ptr<PyLoop> FromDict(const py::dict& state, py::object audio,
                                             std::optional<int> channelAxis);
     py::tuple GetState();
     static std::unique_ptr<PyLoop> SetState(const py::tuple& state);
 
     py::object Get(const char* setting);
-    void Set(const char* setting, py::handle value);
+    void Set(const char* setting, py::object value);
 
     uint32_t SampleRate() const { return sampleRate; }
     uint32_t OutputRate() const { return outputRate != 0 ? outputRate : sampleRate; }
-    void SetOutputRate(py::handle value);
+    void SetOutputRate(py::object value);
     py::object LoopTempo();
-    void SetLoopTempo(py::handle value);
+    void SetLoopTempo(py::object value);
     float DetectionWindow();
-    void SetDetectionWindow(py::handle value);
+    void SetDetectionWindow(py::object value);
     uint32_t Frames() const { return audio.Frames(); }
     uint32_t Channels() const { return audio.Channels(); }
     py::array Audio() const { return audio.Planar(); }
 
     py::array Slices();
     py::array Regions();
-    uint32_t Add(py::handle position);
-    void Edit(py::handle index, py::handle position, py::handle ticks, py::handle strength,
-              py::handle locked, py::handle deleted);
-    void Disable(py::handle index);
+    uint32_t Add(py::object position);
+    void Edit(py::object index, py::object position, py::object ticks, py::object strength,
+              py::object locked, py::object deleted);
+    void Disable(py::object index);
 
     uint32_t RenderedLength();
     uint32_t PlayPosition();
-    py::array Render(py::handle passes);
-    py::array Play(py::handle frames);
+    py::array Render(py::object passes);
+    py::array Play(py::object frames);
     void Start();
     void Stop();
-    void Audition(py::handle index);
+    void Audition(py::object index);
 
 private:
     struct Flags
@@ -102,7 +102,7 @@ private:
     uint32_t SliceCount();
     // The engine's slice records; the caller holds engineMutex.
     std::vector<VoKelvora::SliceInfo> Infos();
-    uint32_t CheckedIndex(py::handle index);
+    uint32_t CheckedIndex(py::object index);
     void Analyse();
     void ApplySettings(const py::dict& settings);
     void RestoreSlices(const py::list& records);
@@ -120,7 +120,7 @@ private:
 };
 
 // Slice positions and strengths the engine finds in `audio`, as the Loop's analysis does.
-py::tuple Detect(py::handle audio, py::handle sampleRate, py::handle windowMs,
+py::tuple Detect(py::object audio, py::object sampleRate, py::object windowMs,
                  std::optional<int> channelAxis);
 
 } // namespace KelvoraPython
