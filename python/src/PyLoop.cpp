@@ -456,20 +456,20 @@ void PyLoop::SetDetectionWindow(py::object value)
     if (!(ms > 0.0 && ms <= 1000.0))
         throw py::value_error("detection_window must be above 0 and up to 1000 ms; got " +
                               py::repr(value).cast<std::string>());
-    bool detected = false;
     {
         py::gil_scoped_release release;
         std::lock_guard<std::mutex> guard(engineMutex);
         const float before = engine->GetDetectionWindow();
         engine->SetDetectionWindow(static_cast<float>(ms));
-        detected = attached && before != engine->GetDetectionWindow();
+        const bool detected = attached && before != engine->GetDetectionWindow();
         // A fresh detection replaced every point; pushing the sensitivity again rebuilds the
         // playback plan, so the slices the Loop reports are the ones it plays.
         if (detected)
+        {
             engine->SetSensitivity(engine->GetSensitivity());
+            flags.assign(engine->GetSliceCount(), Flags{});
+        }
     }
-    if (detected)
-        flags.assign(SliceCount(), Flags{});
 }
 
 // Slice points ------------------------------------------------------------------------------
@@ -488,9 +488,8 @@ std::vector<SliceInfo> PyLoop::Infos()
     return infos;
 }
 
-uint32_t PyLoop::CheckedIndex(py::object index)
+uint32_t PyLoop::CheckedIndex(int64_t value, py::object index) const
 {
-    int64_t value = WholeValue(index, "index");
     const auto count = static_cast<int64_t>(flags.size());
     if (value < 0)
         value += count;
@@ -510,7 +509,7 @@ py::array PyLoop::Slices()
     for (size_t i = 0; i < infos.size(); ++i)
     {
         const SliceInfo& info = infos[i];
-        const Flags flag = flags[i];
+        const Flags flag = i < flags.size() ? flags[i] : Flags{};
         // The engine's own cut rule, with the edits it does not report.
         const bool active =
             !info.deleted &&
@@ -586,10 +585,12 @@ uint32_t PyLoop::Add(py::object positionIn)
 void PyLoop::Edit(py::object indexIn, py::object position, py::object ticks, py::object strength,
                   py::object locked, py::object deleted)
 {
-    const uint32_t index = CheckedIndex(indexIn);
+    const int64_t value = WholeValue(indexIn, "index");
+    uint32_t index = 0;
     SliceInfo info{};
     {
         std::lock_guard<std::mutex> guard(engineMutex);
+        index = CheckedIndex(value, indexIn);
         engine->GetSlice(index, &info);
     }
     if (!position.is_none())
@@ -620,8 +621,9 @@ void PyLoop::Edit(py::object indexIn, py::object position, py::object ticks, py:
 
 void PyLoop::Disable(py::object indexIn)
 {
-    const uint32_t index = CheckedIndex(indexIn);
+    const int64_t value = WholeValue(indexIn, "index");
     std::lock_guard<std::mutex> guard(engineMutex);
+    const uint32_t index = CheckedIndex(value, indexIn);
     engine->DisableSlice(index);
     flags[index].disabled = true;
 }
@@ -852,9 +854,9 @@ void PyLoop::Stop()
 
 void PyLoop::Audition(py::object index)
 {
-    const uint32_t checked = CheckedIndex(index);
+    const int64_t value = WholeValue(index, "index");
     std::lock_guard<std::mutex> guard(engineMutex);
-    engine->Transport(2, checked);
+    engine->Transport(2, CheckedIndex(value, index));
 }
 
 // Detection ---------------------------------------------------------------------------------

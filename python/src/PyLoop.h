@@ -102,7 +102,9 @@ private:
     uint32_t SliceCount();
     // The engine's slice records; the caller holds engineMutex.
     std::vector<VoKelvora::SliceInfo> Infos();
-    uint32_t CheckedIndex(py::object index);
+    // A Python index (negative counts from the end) into the slice list; the caller holds
+    // engineMutex.
+    uint32_t CheckedIndex(int64_t value, py::object index) const;
     void Analyse();
     void ApplySettings(const py::dict& settings);
     void RestoreSlices(const py::list& records);
