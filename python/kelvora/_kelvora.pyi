@@ -5,10 +5,10 @@ import numpy.typing as npt
 
 __version__: str
 
-AudioLike = npt.ArrayLike
+_AudioLike = npt.ArrayLike
 
 def detect(
-    audio: AudioLike,
+    audio: _AudioLike,
     sample_rate: SupportsFloat,
     window_ms: float = 75.0,
     *,
@@ -21,7 +21,7 @@ class Loop:
 
     def __init__(
         self,
-        audio: AudioLike,
+        audio: _AudioLike,
         sample_rate: SupportsFloat,
         *,
         slices: Sequence[int] | npt.NDArray[np.void] | None = None,
@@ -119,5 +119,5 @@ class Loop:
     def to_dict(self) -> dict[str, Any]: ...
     @staticmethod
     def from_dict(
-        state: dict[str, Any], audio: AudioLike, *, channel_axis: int | None = None
+        state: dict[str, Any], audio: _AudioLike, *, channel_axis: int | None = None
     ) -> Loop: ...
