@@ -174,6 +174,16 @@ The GIL is released while rendering.)doc")
         .def_static("from_dict", &PyLoop::FromDict, py::arg("state"), py::arg("audio"),
                     py::kw_only(), py::arg("channel_axis") = py::none(),
                     "Rebuilds a Loop saved with to_dict() on the same audio.")
+        .def("__repr__",
+             [](PyLoop& self)
+             {
+                 return "<kelvora.Loop " + std::to_string(self.Frames()) + " frames x " +
+                        std::to_string(self.Channels()) + " at " +
+                        std::to_string(self.SampleRate()) + " Hz, " +
+                        std::to_string(py::len(self.Slices())) + " points, " +
+                        py::str(py::repr(py::float_(self.Get("tempo")))).cast<std::string>() +
+                        " BPM>";
+             })
         .def(py::pickle([](PyLoop& self) { return self.GetState(); },
                         [](const py::tuple& state) { return PyLoop::SetState(state); }));
 }

@@ -219,6 +219,12 @@ PyLoop::PyLoop(py::object audioIn, py::object sampleRateIn, py::object slices, p
                py::object outputRateIn, std::optional<int> channelAxis, const py::kwargs& settings)
     : PyLoop(PlanarAudio(audioIn, channelAxis), CheckedSampleRate(sampleRateIn, "sample_rate"), 0)
 {
+    for (auto item : settings)
+    {
+        const std::string name = py::str(item.first);
+        if (name != "detection_window")
+            FindSetting(name); // unknown names raise TypeError, as for any keyword
+    }
     SetOutputRate(outputRateIn);
     if (settings.contains("detection_window"))
         SetDetectionWindow(settings["detection_window"]);
@@ -242,12 +248,6 @@ PyLoop::PyLoop(py::object audioIn, py::object sampleRateIn, py::object slices, p
         fixedLoopTempo = tempoArgument;
     flags.assign(SliceCount(), Flags{});
 
-    for (auto item : settings)
-    {
-        const std::string name = py::str(item.first);
-        if (name != "detection_window")
-            FindSetting(name); // unknown names raise TypeError, as for any keyword
-    }
     py::dict applied;
     for (const Setting& setting : Settings)
     {
