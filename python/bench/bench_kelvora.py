@@ -77,13 +77,15 @@ def main():
           f"fastest of {args.rounds} x {args.repeats} runs; stereo loops at {RATE} Hz (aubio: hfc, hop {HOP}, mono mix, fed hop by hop)")
     print(f"{'loop':>6} {'detect ms':>10} {'C++ ms':>8} {'overhead':>9} {'(frames, ch)':>13} "
           f"{'aubio ms':>9} {'aubio/kelvora':>14} {'render ms':>10} {'C++ ms':>8} "
-          f"{'overhead':>9}")
+          f"{'overhead':>9} {'out=':>6}")
+    renders = {}
     for seconds, seed in [(1, 1), (4, 2), (4, 3), (16, 4)]:
         audio = drum_loop(seconds, seed)
         planar = np.ascontiguousarray(audio.T)
         mono = np.ascontiguousarray(audio.mean(axis=1, dtype=np.float32))
         loop = kelvora.Loop(planar, RATE)
         loop.tempo = np.float32(loop.loop_tempo) * np.float32(0.8)
+        out = np.empty((2, loop.rendered_length), np.float32).T
 
         best = {}
         for _ in range(args.rounds):
@@ -94,15 +96,25 @@ def main():
                 detect=fastest(args.repeats, lambda: kelvora.detect(planar, RATE)),
                 interleaved=fastest(args.repeats, lambda: kelvora.detect(audio, RATE)),
                 render=fastest(args.repeats, loop.render),
+                into=fastest(args.repeats, lambda: loop.render(out=out)),
                 aubio=fastest(max(1, args.repeats // 3), lambda: aubio_onsets(mono)))
             best = {k: min(v, best.get(k, v)) for k, v in times.items()}
         ms = {k: v / 1e6 for k, v in best.items()}
+        renders.setdefault(seconds, best["render"])
 
         print(f"{seconds:>4} s {ms['detect']:>10.2f} {ms['host_detect']:>8.2f} "
               f"{ms['detect'] / ms['host_detect'] - 1:>+9.1%} {ms['interleaved']:>13.2f} "
               f"{ms['aubio']:>9.2f} {ms['aubio'] / ms['detect']:>14.2f} "
               f"{ms['render']:>10.2f} {ms['host_render']:>8.2f} "
-              f"{ms['render'] / ms['host_render'] - 1:>+9.1%}")
+              f"{ms['render'] / ms['host_render'] - 1:>+9.1%} "
+              f"{ms['into'] / ms['host_render'] - 1:>+6.1%}")
+
+    # The binding's own cost per call has an upper bound that load barely blurs: one frame
+    # rendered into a reused array is a whole call through it, with almost no engine work.
+    one = np.empty((2, 1), np.float32).T
+    call = fastest(2000, lambda: loop.play(1, out=one))
+    print(f"one call through the binding, engine work for 1 frame included: {call / 1e3:.2f} us "
+          f"= {call / renders[4]:.2%} of a 4 s loop's render")
 
 
 if __name__ == "__main__":

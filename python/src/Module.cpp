@@ -155,15 +155,20 @@ the analysis and not edited), disabled (switched off by disable()), added (made 
              "strength, locked and deleted; the point becomes a user point.")
         .def("disable", &PyLoop::Disable, py::arg("index"),
              "Switches a point off: it no longer cuts unless locked. Cannot be undone.")
-        .def("render", &PyLoop::Render, py::arg("passes") = 1,
+        .def("render", &PyLoop::Render, py::arg("passes") = 1, py::kw_only(),
+             py::arg("out") = py::none(),
              R"doc(Plays the loop from its start `passes` times at the target tempo.
 
 Returns a (frames, channels) float32 array of passes x rendered_length frames (a transposed
-view of planar memory; np.ascontiguousarray gives interleaved rows). Leaves the loop stopped.
+view of planar memory; np.ascontiguousarray gives interleaved rows), or fills and returns `out`:
+a writable array of that shape with contiguous frames, such as
+np.empty((channels, frames), np.float32).T, so repeated renders allocate nothing. Leaves the
+loop stopped.
 The GIL is released while rendering.)doc")
-        .def("play", &PyLoop::Play, py::arg("frames"),
+        .def("play", &PyLoop::Play, py::arg("frames"), py::kw_only(), py::arg("out") = py::none(),
              "Renders the next `frames` frames of what is playing (silence while stopped), for "
-             "streaming block by block after start() or audition(); (frames, channels) float32.")
+             "streaming block by block after start() or audition(); (frames, channels) float32, "
+             "or `out` filled as in render().")
         .def("start", &PyLoop::Start, "Starts the loop from its start, repeating.")
         .def("stop", &PyLoop::Stop, "Stops playback.")
         .def("audition", &PyLoop::Audition, py::arg("index"),

@@ -796,11 +796,39 @@ uint32_t PyLoop::PlayPosition()
     return engine->GetPlayPosition();
 }
 
-py::array PyLoop::RenderFrames(uint64_t frames, bool fromStart)
+py::array PyLoop::RenderFrames(uint64_t frames, bool fromStart, py::object target)
 {
     const uint32_t channels = audio.Channels();
-    py::array_t<float> out({static_cast<py::ssize_t>(channels), static_cast<py::ssize_t>(frames)});
-    float* data = out.mutable_data();
+    py::array out;
+    float* data = nullptr;
+    auto channelStride = static_cast<py::ssize_t>(frames);
+    if (target.is_none())
+    {
+        py::array_t<float> planar(
+            {static_cast<py::ssize_t>(channels), static_cast<py::ssize_t>(frames)});
+        data = planar.mutable_data();
+        // Planar memory, seen as (frames, channels) the way soundfile and most Python audio
+        // code expect it; no copy.
+        out = planar.attr("T");
+    }
+    else
+    {
+        if (!py::isinstance<py::array>(target) ||
+            !py::array(target).dtype().equal(py::dtype::of<float>()))
+            throw py::type_error("out must be a float32 numpy array");
+        out = target;
+        const bool shaped = out.ndim() == 2 && uint64_t(out.shape(0)) == frames &&
+                            uint64_t(out.shape(1)) == channels;
+        if (!shaped || !out.writeable() ||
+            (frames > 1 && out.strides(0) != static_cast<py::ssize_t>(sizeof(float))) ||
+            out.strides(1) % static_cast<py::ssize_t>(sizeof(float)) != 0)
+            throw py::value_error("out must be a writable (" + std::to_string(frames) + ", " +
+                                  std::to_string(channels) +
+                                  ") float32 array with contiguous frames, like the transpose "
+                                  "of np.empty((channels, frames), np.float32)");
+        data = static_cast<float*>(out.mutable_data());
+        channelStride = out.strides(1) / static_cast<py::ssize_t>(sizeof(float));
+    }
     {
         py::gil_scoped_release release;
         std::lock_guard<std::mutex> guard(engineMutex);
@@ -812,32 +840,30 @@ py::array PyLoop::RenderFrames(uint64_t frames, bool fromStart)
             const auto count =
                 static_cast<uint32_t>(std::min<uint64_t>(RenderBlock, frames - done));
             for (uint32_t channel = 0; channel < channels; ++channel)
-                pointers[channel] = data + channel * frames + done;
+                pointers[channel] = data + channel * channelStride + done;
             engine->Render(count, pointers.data());
             done += count;
         }
         if (fromStart)
             engine->Transport(1, 0);
     }
-    // Planar memory, seen as (frames, channels) the way soundfile and most Python audio code
-    // expect it; no copy.
-    return out.attr("T");
+    return out;
 }
 
-py::array PyLoop::Render(py::object passesIn)
+py::array PyLoop::Render(py::object passesIn, py::object out)
 {
     const int64_t passes = WholeValue(passesIn, "passes");
     if (passes < 1 || passes > 1'000'000)
         throw py::value_error("passes must be from 1 to 1000000; got " + std::to_string(passes));
-    return RenderFrames(uint64_t(RenderedLength()) * static_cast<uint64_t>(passes), true);
+    return RenderFrames(uint64_t(RenderedLength()) * static_cast<uint64_t>(passes), true, out);
 }
 
-py::array PyLoop::Play(py::object framesIn)
+py::array PyLoop::Play(py::object framesIn, py::object out)
 {
     const int64_t frames = WholeValue(framesIn, "frames");
     if (frames < 0 || frames > std::numeric_limits<uint32_t>::max())
         throw py::value_error("frames must be from 0 to 2^32 - 1; got " + std::to_string(frames));
-    return RenderFrames(static_cast<uint64_t>(frames), false);
+    return RenderFrames(static_cast<uint64_t>(frames), false, out);
 }
 
 void PyLoop::Start()

@@ -85,8 +85,10 @@ public:
 
     uint32_t RenderedLength();
     uint32_t PlayPosition();
-    py::array Render(py::object passes);
-    py::array Play(py::object frames);
+    // Both return `out` when given: a writable (frames, channels) float32 array whose frames
+    // are contiguous, rendered into without allocating.
+    py::array Render(py::object passes, py::object out);
+    py::array Play(py::object frames, py::object out);
     void Start();
     void Stop();
     void Audition(py::object index);
@@ -108,7 +110,7 @@ private:
     void Analyse();
     void ApplySettings(const py::dict& settings);
     void RestoreSlices(const py::list& records);
-    py::array RenderFrames(uint64_t frames, bool fromStart);
+    py::array RenderFrames(uint64_t frames, bool fromStart, py::object out);
 
     PlanarAudio audio;
     uint32_t sampleRate;

@@ -133,6 +133,8 @@ def test_bad_arguments_raise_clear_errors(loop_audio):
         (lambda: loop.edit(0, strength=2), ValueError, "strength"),
         (lambda: loop.render(0), ValueError, "passes"),
         (lambda: loop.play(-1), ValueError, "frames"),
+        (lambda: loop.play(10, out=np.zeros((10, 2))), TypeError, "float32"),
+        (lambda: loop.play(10, out=np.zeros((10, 2), np.float32)), ValueError, "contiguous"),
     ]
     before = loop.to_dict()
     for call, error, words in cases:
@@ -163,6 +165,9 @@ def test_two_threads_render_what_one_renders_after_the_other(loop_audio):
 def test_streaming_blocks_equal_the_whole_render(loop_audio):
     loop = kelvora.Loop(loop_audio, RATE, tempo=110, decay=50)
     whole = loop.render(2)
+    out = np.full((2, len(whole)), np.nan, np.float32).T
+    assert loop.render(2, out=out) is out
+    np.testing.assert_array_equal(out, whole)
     loop.start()
     blocks = [loop.play(n) for n in [1, 999, 4096, 8191] * 40]
     np.testing.assert_array_equal(np.concatenate(blocks)[:len(whole)], whole)
