@@ -1,0 +1,231 @@
+import gc
+import json
+import os
+import pickle
+import subprocess
+import threading
+
+import numpy as np
+import pytest
+import soundfile
+
+import kelvora
+from conftest import RATE, drum_loop
+
+CLI = os.environ.get("KELVORA_CLI")
+needs_cli = pytest.mark.skipif(not CLI, reason="KELVORA_CLI names the built command-line tool")
+
+
+def run_cli(*args):
+    return subprocess.run([CLI, *map(str, args)], check=True, capture_output=True, text=True)
+
+
+CLI_CASES = [
+    # (channels, analysis options, playback options, the same as Loop keywords, passes)
+    (2, [], ["--tempo", 180], dict(tempo=180), 1),
+    (1, ["--sensitivity", 0.7], ["--tempo", 97.5, "--transpose", -2, "--decay", 120,
+                                 "--sustain", -12],
+     dict(sensitivity=0.7, tempo=97.5, transpose=-2, decay=120, sustain=-12), 1),
+    (2, ["--bars", 1, "--detection-window", 40],
+     ["--tempo", 150, "--output-rate", 48000, "--tail-from-sound-end", "off",
+      "--tail-loop-position", 0.3, "--gain", -6, "--attack", 3, "--passes", 2],
+     dict(bars=1, detection_window=40, tempo=150, output_rate=48000, tail_from_sound_end=False,
+          tail_loop_position=0.3, gain=-6, attack=3), 2),
+]
+
+
+@needs_cli
+@pytest.mark.parametrize("channels,analysis,playback,keywords,passes", CLI_CASES)
+def test_matches_the_command_line_tool_bit_for_bit(tmp_path, channels, analysis, playback,
+                                                   keywords, passes):
+    audio = drum_loop(channels=channels, seed=channels)
+    source = tmp_path / "loop.wav"
+    soundfile.write(source, audio, RATE, subtype="FLOAT")
+    report = json.loads(run_cli("analyse", "--json", *analysis, source).stdout)[0]
+    run_cli("render", source, "-o", tmp_path / "out.wav", *analysis, *playback)
+    expected, rate = soundfile.read(tmp_path / "out.wav", dtype="float32", always_2d=True)
+
+    loop = kelvora.Loop(audio if channels > 1 else audio[:, 0], RATE, **keywords)
+    slices = loop.slices
+    assert len(slices) == len(report["slices"]) > 8
+    np.testing.assert_array_equal(slices["position"], [s["position"] for s in report["slices"]])
+    np.testing.assert_array_equal(slices["strength"],
+                                  np.float32([s["strength"] for s in report["slices"]]))
+    np.testing.assert_array_equal(slices["active"], [s["active"] for s in report["slices"]])
+    assert loop.regions.tolist() == [(r["start"], r["length"]) for r in report["regions"]]
+    positions, strengths = kelvora.detect(audio, RATE, keywords.get("detection_window", 75))
+    np.testing.assert_array_equal(positions, slices["position"])
+    np.testing.assert_array_equal(strengths, slices["strength"])
+
+    rendered = loop.render(passes)
+    assert rate == loop.output_rate and rendered.shape == expected.shape
+    assert rendered.shape[0] == passes * loop.rendered_length
+    np.testing.assert_array_equal(rendered, expected)
+    assert np.abs(rendered).max() > 0.1
+
+
+def test_every_layout_gives_the_same_slices_and_planar_input_is_not_copied(loop_audio):
+    reference = kelvora.Loop(loop_audio, RATE)
+    planar = np.ascontiguousarray(loop_audio.T)
+    layouts = [
+        # (audio, keywords, used without a copy)
+        (loop_audio, {}, False),
+        (planar, {}, True),
+        (planar.T, {}, True),
+        (np.asfortranarray(loop_audio), {}, True),
+        (loop_audio.astype(np.float64), {}, False),
+        (loop_audio.astype(">f4"), {}, False),
+        (planar, {"channel_axis": 0}, True),
+        (loop_audio, {"channel_axis": -1}, False),
+        (loop_audio.tolist(), {}, False),
+    ]
+    for audio, keywords, shared in layouts:
+        loop = kelvora.Loop(audio, RATE, **keywords)
+        np.testing.assert_array_equal(loop.slices, reference.slices)
+        assert loop.audio.shape == (2, len(loop_audio))
+        assert np.shares_memory(loop.audio, audio) == shared
+        assert np.array_equal(loop.audio, planar)
+    mono = np.ascontiguousarray(loop_audio[:, 0])
+    assert np.shares_memory(kelvora.Loop(mono, RATE).audio, mono)
+    np.testing.assert_array_equal(kelvora.Loop(loop_audio[:, :1], RATE).slices,
+                                  kelvora.Loop(mono, RATE).slices)
+
+
+def test_the_loop_keeps_its_audio_alive(loop_audio):
+    expected = kelvora.Loop(loop_audio.copy(), RATE, tempo=90).render()
+    audio = np.ascontiguousarray(loop_audio.T)
+    loop = kelvora.Loop(audio, RATE, tempo=90)
+    del audio
+    gc.collect()
+    np.random.default_rng(0).standard_normal(len(loop_audio) * 4)  # reuse freed memory
+    np.testing.assert_array_equal(loop.render(), expected)
+
+
+def test_bad_arguments_raise_clear_errors(loop_audio):
+    loop = kelvora.Loop(loop_audio, RATE)
+    cases = [
+        (lambda: kelvora.Loop(np.zeros(1000, np.int16), RATE), TypeError, "floating-point"),
+        (lambda: kelvora.Loop(np.zeros((2, 3, 100), np.float32), RATE), ValueError, "1-D"),
+        (lambda: kelvora.Loop(np.zeros(0, np.float32), RATE), ValueError, "empty"),
+        (lambda: kelvora.Loop(np.zeros((4, 4), np.float32), RATE), ValueError, "channel_axis"),
+        (lambda: kelvora.Loop(loop_audio, float("nan")), ValueError, "sample_rate"),
+        (lambda: kelvora.Loop(loop_audio, -44100), ValueError, "sample_rate"),
+        (lambda: kelvora.Loop(loop_audio, 44100.5), ValueError, "whole number"),
+        (lambda: kelvora.Loop(loop_audio, "44100"), TypeError, "sample_rate"),
+        (lambda: kelvora.Loop(loop_audio, RATE, tempo=-5), ValueError, "tempo"),
+        (lambda: kelvora.Loop(loop_audio, RATE, swing=0.5), TypeError, "swing"),
+        (lambda: kelvora.Loop(loop_audio, RATE, slices=[10, 5]), ValueError, "ascending"),
+        (lambda: kelvora.Loop(loop_audio, RATE, output_rate=10), ValueError, "output_rate"),
+        (lambda: kelvora.detect(loop_audio, RATE, window_ms=0), ValueError, "window_ms"),
+        (lambda: setattr(loop, "gain", float("nan")), ValueError, "gain"),
+        (lambda: setattr(loop, "gain", "loud"), TypeError, "gain"),
+        (lambda: setattr(loop, "sensitivity", 1.5), ValueError, "sensitivity"),
+        (lambda: setattr(loop, "bars", 0), ValueError, "bars"),
+        (lambda: setattr(loop, "bars", 2.0), TypeError, "bars"),
+        (lambda: setattr(loop, "beat_unit", 3), ValueError, "beat_unit"),
+        (lambda: setattr(loop, "sustain", float("inf")), ValueError, "sustain"),
+        (lambda: setattr(loop, "tail_from_sound_end", 1), TypeError, "True or False"),
+        (lambda: setattr(loop, "loop_tempo", 0), ValueError, "loop_tempo"),
+        (lambda: setattr(loop, "detection_window", -1), ValueError, "detection_window"),
+        (lambda: loop.add(-1), ValueError, "position"),
+        (lambda: loop.add(loop.frames + 1), ValueError, "position"),
+        (lambda: loop.move(len(loop.slices), 10), IndexError, "out of range"),
+        (lambda: loop.edit(0, strength=2), ValueError, "strength"),
+        (lambda: loop.render(0), ValueError, "passes"),
+        (lambda: loop.play(-1), ValueError, "frames"),
+        (lambda: loop.play(10, out=np.zeros((10, 2))), TypeError, "float32"),
+        (lambda: loop.play(10, out=np.zeros((10, 2), np.float32)), ValueError, "contiguous"),
+    ]
+    before = loop.to_dict()
+    for call, error, words in cases:
+        with pytest.raises(error, match=words):
+            call()
+    assert loop.to_dict() == before
+
+
+def test_two_threads_render_what_one_renders_after_the_other(loop_audio):
+    settings = [dict(tempo=87), dict(tempo=133, transpose=3, decay=80, sustain=-20)]
+    sequential = [kelvora.Loop(loop_audio, RATE, **s).render(3) for s in settings]
+    loops = [kelvora.Loop(loop_audio, RATE, **s) for s in settings]
+    results = [None, None]
+
+    def work(i):
+        for _ in range(3):
+            results[i] = loops[i].render(3)
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for got, expected in zip(results, sequential):
+        np.testing.assert_array_equal(got, expected)
+
+
+def test_streaming_blocks_equal_the_whole_render(loop_audio):
+    loop = kelvora.Loop(loop_audio, RATE, tempo=110, decay=50)
+    whole = loop.render(2)
+    out = np.full((2, len(whole)), np.nan, np.float32).T
+    assert loop.render(2, out=out) is out
+    np.testing.assert_array_equal(out, whole)
+    loop.start()
+    blocks = [loop.play(n) for n in [1, 999, 4096, 8191] * 40]
+    np.testing.assert_array_equal(np.concatenate(blocks)[:len(whole)], whole)
+    loop.stop()
+    assert loop.position == 0 and not loop.play(512).any()
+    region = loop.regions[3]
+    point = int(np.flatnonzero(loop.slices["position"] == region["start"])[0])
+    loop.audition(point)
+    sound = loop.play(region["length"] * 3)
+    assert sound[:100].any() and not sound[-100:].any()
+
+
+def edit_session(loop):
+    """Edits that the engine's slice records alone cannot carry."""
+    def active():
+        return np.flatnonzero(loop.slices["active"])
+
+    loop.disable(int(active()[1]))
+    first = loop.add(int(loop.slices["position"][active()[2]]) + 3000)
+    loop.move(first, 500)  # out of order: a move does not sort the list again
+    loop.add(700)
+    loop.add(500)
+    loop.disable(loop.add(20000))
+    loop.lock(int(np.flatnonzero(~loop.slices["active"])[-1]))
+    loop.delete(int(active()[-2]))
+    loop.edit(int(active()[-3]), ticks=300.0, strength=0.25)
+
+
+SESSIONS = [
+    # (constructor keywords, settings changed afterwards)
+    (dict(tempo=100), dict(sustain=-12.5, decay=90, sensitivity=0.6)),
+    (dict(bars=1, tempo=140, transpose=-3), dict(loop_tempo=119.3, detection_window=50,
+                                                ticks_per_beat=480, fine_tune=7)),
+    (dict(slices=[0, 11025, 22050, 33075, 50000, 66150], loop_tempo=121.0),
+     dict(tempo=77.7, output_rate=48000, tail_from_sound_end=False, tail_loop_position=0.2)),
+]
+
+
+@pytest.mark.parametrize("keywords,settings", SESSIONS)
+def test_saved_loops_restore_bit_for_bit(loop_audio, keywords, settings):
+    loop = kelvora.Loop(loop_audio, RATE, **keywords)
+    for name, value in settings.items():
+        setattr(loop, name, value)
+    edit_session(loop)
+    expected = loop.render(2)
+    state = loop.to_dict()
+
+    restored = [kelvora.Loop.from_dict(json.loads(json.dumps(state)), loop_audio),
+                pickle.loads(pickle.dumps(loop))]
+    for copy in restored:
+        np.testing.assert_array_equal(copy.render(2), expected)
+        ignore_detected = [k for k in state["slices"][0] if k != "detected"]
+        assert [{k: s[k] for k in ignore_detected} for s in copy.to_dict()["slices"]] == \
+            [{k: s[k] for k in ignore_detected} for s in state["slices"]]
+        assert {k: v for k, v in copy.to_dict().items() if k != "slices"} == \
+            {k: v for k, v in state.items() if k != "slices"}
+
+    # The disabled and added marks are what make the restore exact.
+    for point in state["slices"]:
+        point["disabled"] = point["added"] = False
+    assert not np.array_equal(kelvora.Loop.from_dict(state, loop_audio).render(2), expected)
