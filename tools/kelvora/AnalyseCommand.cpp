@@ -12,6 +12,8 @@
 #include "tools/kelvora/ViewPage.h"
 #include "tools/kelvora/WaveformSvg.h"
 
+#include <algorithm>
+#include <cctype>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -34,7 +36,9 @@ void AnalyseCommand::Register(CLI::App& app)
     command = app.add_subcommand(
         "analyse", "Find the slices of one or more loops and print each loop's slice table");
     command->alias("analyze");
-    command->add_option("FILE", files, "Audio files (WAV, AIFF, FLAC, Ogg, ...)")
+    command
+        ->add_option("FILE", files,
+                     "Audio files (WAV, AIFF, FLAC, Ogg, ...) or folders of them ('-': stdin)")
         ->required()
         ->type_name("FILE");
     EngineOptions::AddAnalysis(*command, settings);
@@ -52,6 +56,9 @@ void AnalyseCommand::Register(CLI::App& app)
                      "Write the interactive page of `kelvora view` into this HTML file (with "
                      "several inputs: a folder, or a name that gets each input's name appended)")
         ->type_name("FILE");
+    command->footer("Example: kelvora analyse --json loop.wav > loop.json\n"
+                    "  prints the slice table as JSON; render loop.wav --slices loop.json cuts "
+                    "exactly there again.");
 }
 
 void AnalyseCommand::WriteSvg(const AudioFile& audio, const LoopReport& report,
@@ -64,8 +71,23 @@ void AnalyseCommand::WriteSvg(const AudioFile& audio, const LoopReport& report,
 
 int AnalyseCommand::Run()
 {
+    files = FileBatch::Expand(files);
+    StagedFile::ProtectInputs(files);
     nlohmann::ordered_json records = nlohmann::ordered_json::array();
     std::optional<OutputPaths> svgPaths;
+    std::error_code error;
+    if (!svgPath.empty() && !std::filesystem::is_directory(svgPath, error))
+    {
+        std::string extension = std::filesystem::path(svgPath).extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (extension != ".svg" && !(files.size() > 1 && extension.empty()))
+        {
+            console.Error("--svg " + svgPath +
+                          ": the picture is an SVG drawing; give a name that ends in .svg");
+            return 2;
+        }
+    }
     if (!svgPath.empty())
         svgPaths.emplace(svgPath, files.size() > 1, "", ".svg");
     std::optional<OutputPaths> htmlPaths;
@@ -81,8 +103,10 @@ int AnalyseCommand::Run()
         batch.Run(files,
                   [&](const std::string& file)
                   {
-                      AudioFile audio = AudioFile::Read(file);
+                      const AudioFile audio = batch.Load(file);
                       EngineSession session(audio, settings, file);
+                      for (const std::string& warning : session.Warnings())
+                          console.Warning(file + ": " + warning);
                       const LoopReport report = session.Report();
                       if (svgPaths)
                           WriteSvg(audio, report, svgPaths->For(file));

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -39,7 +41,7 @@ void CheckReadable(const std::filesystem::path& path)
     if (!std::filesystem::exists(status))
         throw ToolError::About(name, "file not found");
     if (std::filesystem::is_directory(status))
-        throw ToolError::About(name, "is a folder, not an audio file");
+        throw ToolError::About(name, "is a folder with no audio files in it");
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
     {
@@ -49,6 +51,28 @@ void CheckReadable(const std::filesystem::path& path)
     ::close(descriptor);
     if (std::filesystem::is_regular_file(status) && std::filesystem::file_size(path, error) == 0)
         throw ToolError::About(name, "file is empty");
+}
+
+// What the header promised, when libsndfile found less data than that: it reads what is there
+// and only says so in its log ("data : 1323000 (should be 199992)").
+uint64_t AnnouncedFrames(SNDFILE* handle, sf_count_t frames)
+{
+    std::string log(16384, '\0');
+    sf_command(handle, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
+    log.resize(std::strlen(log.c_str()));
+    for (const char* chunk : {"\ndata : ", "\nSSND : "})
+    {
+        const size_t at = log.find(chunk);
+        if (at == std::string::npos)
+            continue;
+        unsigned long long claimed = 0;
+        unsigned long long present = 0;
+        if (std::sscanf(log.c_str() + at + std::strlen(chunk), "%llu (should be %llu)", &claimed,
+                        &present) == 2 &&
+            present > 0 && claimed > present)
+            return static_cast<uint64_t>(std::llround(double(frames) * claimed / present));
+    }
+    return static_cast<uint64_t>(frames);
 }
 
 } // namespace
@@ -73,13 +97,18 @@ AudioFile::AudioFile(uint32_t channelCount, uint32_t rate, uint32_t frames)
     RefreshPointers();
 }
 
-AudioFile AudioFile::Read(const std::filesystem::path& path)
+AudioFile AudioFile::Read(const std::filesystem::path& givenPath)
 {
-    const std::string name = path.string();
-    CheckReadable(path);
+    const std::string name = givenPath.string();
+    const bool standardInput = name == "-";
+    const std::filesystem::path path = standardInput ? "/dev/stdin" : givenPath;
+    if (!standardInput)
+        CheckReadable(path);
 
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndfileCloser> handle(sf_open(path.c_str(), SFM_READ, &info));
+    std::unique_ptr<SNDFILE, SndfileCloser> handle(
+        standardInput ? sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE)
+                      : sf_open(path.c_str(), SFM_READ, &info));
     if (!handle)
     {
         const int code = sf_error(nullptr);
@@ -101,6 +130,7 @@ AudioFile AudioFile::Read(const std::filesystem::path& path)
 
     const uint32_t channelCount = static_cast<uint32_t>(info.channels);
     const uint32_t frames = static_cast<uint32_t>(info.frames);
+    const uint64_t announced = AnnouncedFrames(handle.get(), info.frames);
     AudioFile audio = [&]
     {
         try
@@ -142,6 +172,10 @@ AudioFile AudioFile::Read(const std::filesystem::path& path)
         audio.frameCount = done;
         audio.RefreshPointers();
     }
+    if (audio.frameCount < announced)
+        audio.warning = name + ": holds " + std::to_string(audio.frameCount) + " of the " +
+                        std::to_string(announced) +
+                        " frames its header announces (cut short?); using what is there";
     return audio;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace KelvoraCli
@@ -16,9 +17,10 @@ public:
     // Silence of the given shape. Throws ToolError when memory runs out.
     AudioFile(uint32_t channelCount, uint32_t sampleRate, uint32_t frameCount);
 
-    // Reads any format libsndfile understands, converted to float in [-1, 1). Throws ToolError
-    // with a one-line reason naming the file: missing, unreadable, empty, not audio, or more
-    // frames than the engine can address.
+    // Reads any format libsndfile understands, converted to float in [-1, 1); "-" reads standard
+    // input. Throws ToolError with a one-line reason naming the file: missing, unreadable,
+    // empty, not audio, or more frames than the engine can address. A file with less audio
+    // than its header says is read as far as it goes, with a Warning.
     static AudioFile Read(const std::filesystem::path& path);
 
     // Moving keeps every channel buffer where it is, so pointers handed out stay valid; a copy
@@ -38,6 +40,8 @@ public:
     uint32_t SampleRate() const { return sampleRate; }
     uint32_t FrameCount() const { return frameCount; }
     double Seconds() const { return sampleRate ? double(frameCount) / sampleRate : 0.0; }
+    // Empty, or what the user should know about how the file was read.
+    const std::string& Warning() const { return warning; }
 
     float* Channel(uint32_t index) { return channels[index].data(); }
     const float* Channel(uint32_t index) const { return channels[index].data(); }
@@ -53,6 +57,7 @@ private:
     uint32_t frameCount;
     std::vector<std::vector<float>> channels;
     std::vector<float*> pointers;
+    std::string warning;
 };
 
 } // namespace KelvoraCli

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <sndfile.h>
 
 namespace KelvoraCli
@@ -124,6 +125,54 @@ bool AudioFormat::IsInteger() const
 {
     const int subtype = format & SF_FORMAT_SUBMASK;
     return subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24;
+}
+
+uint64_t AudioFormat::DataBytes(uint64_t frameCount, uint32_t channelCount) const
+{
+    uint64_t bytesPerSample = 0;
+    switch (format & SF_FORMAT_SUBMASK)
+    {
+    case SF_FORMAT_PCM_16:
+        bytesPerSample = 2;
+        break;
+    case SF_FORMAT_PCM_24:
+        bytesPerSample = 3;
+        break;
+    case SF_FORMAT_FLOAT:
+        bytesPerSample = 4;
+        break;
+    default:
+        break;
+    }
+    if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC)
+        bytesPerSample = 0;
+    return frameCount * channelCount * bytesPerSample;
+}
+
+AudioFormat AudioFormat::Holding(uint64_t frameCount, uint32_t channelCount,
+                                 const std::string& name) const
+{
+    // Room for the header chunks in front of the samples, well above what libsndfile writes.
+    constexpr uint64_t HeaderRoom = 64 * 1024;
+    constexpr uint64_t Chunk32Limit = 0xFFFFFFFFull - HeaderRoom;
+    const uint64_t bytes = DataBytes(frameCount, channelCount);
+    if (bytes <= Chunk32Limit)
+        return *this;
+    switch (format & SF_FORMAT_TYPEMASK)
+    {
+    case SF_FORMAT_WAV:
+        return AudioFormat(SF_FORMAT_RF64 | (format & SF_FORMAT_SUBMASK), extension);
+    case SF_FORMAT_AIFF:
+    {
+        char size[32];
+        std::snprintf(size, sizeof size, "%.2f GB", static_cast<double>(bytes) / 1e9);
+        throw ToolError::About(name, "the render would hold " + std::string(size) +
+                                         " of samples, more than " + Describe() +
+                                         " can (4.29 GB); use .w64, .rf64 or .caf");
+    }
+    default:
+        return *this;
+    }
 }
 
 std::string AudioFormat::KnownExtensions()

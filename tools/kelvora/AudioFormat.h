@@ -28,6 +28,13 @@ public:
     // Whether samples outside [-1, 1] need clipping (integer encodings wrap otherwise).
     bool IsInteger() const;
 
+    // This format, or the one to use instead, for frameCount frames of channelCount channels:
+    // WAV past its 4 GiB limit becomes RF64 (same samples, 64-bit sizes). Throws ToolError
+    // naming `name` with the size when no variant of the container can hold it (AIFF).
+    AudioFormat Holding(uint64_t frameCount, uint32_t channelCount, const std::string& name) const;
+    // Bytes of sample data for that many frames; 0 when compressed (no fixed size).
+    uint64_t DataBytes(uint64_t frameCount, uint32_t channelCount) const;
+
     // Extensions accepted for output, for help texts.
     static std::string KnownExtensions();
 

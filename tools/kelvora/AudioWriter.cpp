@@ -3,6 +3,9 @@
 #include "tools/kelvora/ToolError.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <sndfile.h>
 #include <string>
 
@@ -18,7 +21,7 @@ constexpr uint32_t WriteChunkFrames = 16384;
 
 AudioWriter::AudioWriter(const std::filesystem::path& destination, uint32_t channels,
                          uint32_t sampleRate, const AudioFormat& format)
-    : file(destination), channelCount(channels)
+    : file(destination), channelCount(channels), integer(format.IsInteger())
 {
     const std::string name = destination.string();
     SF_INFO info{};
@@ -44,6 +47,26 @@ AudioWriter::~AudioWriter()
     Close();
 }
 
+void AudioWriter::SetCues(const std::vector<uint32_t>& positions)
+{
+    // The chunk is a count followed by that many points, as SF_CUES_VAR lays it out.
+    std::vector<unsigned char> chunk(sizeof(uint32_t) + positions.size() * sizeof(SF_CUE_POINT));
+    const auto count = static_cast<uint32_t>(positions.size());
+    std::memcpy(chunk.data(), &count, sizeof count);
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        SF_CUE_POINT point{};
+        point.indx = static_cast<int32_t>(i + 1);
+        point.position = positions[i];
+        point.fcc_chunk = 0x61746164; // "data", read as a little-endian four-character code
+        point.sample_offset = positions[i];
+        std::snprintf(point.name, sizeof point.name, "Slice %u", i + 1);
+        std::memcpy(chunk.data() + sizeof count + i * sizeof point, &point, sizeof point);
+    }
+    if (sf_command(handle, SFC_SET_CUE, chunk.data(), static_cast<int>(chunk.size())) != SF_TRUE)
+        throw ToolError::About(file.Destination().string(), "cannot store cue markers");
+}
+
 void AudioWriter::Write(const float* const* channels, uint32_t frameCount)
 {
     uint32_t done = 0;
@@ -54,7 +77,13 @@ void AudioWriter::Write(const float* const* channels, uint32_t frameCount)
         {
             const float* in = channels[c] + done;
             for (uint32_t i = 0; i < count; ++i)
-                interleaved[static_cast<size_t>(i) * channelCount + c] = in[i];
+            {
+                const float sample = in[i] * gain;
+                const float magnitude = std::fabs(sample);
+                peak = std::max(peak, magnitude);
+                clippedSamples += integer && magnitude > 1.0f ? 1 : 0;
+                interleaved[static_cast<size_t>(i) * channelCount + c] = sample;
+            }
         }
         if (sf_writef_float(handle, interleaved.data(), count) != count)
             throw ToolError::About(file.Destination().string(),

@@ -27,6 +27,11 @@ public:
     AudioWriter(const AudioWriter&) = delete;
     AudioWriter& operator=(const AudioWriter&) = delete;
 
+    // WAV only, before the first Write: a `cue ` chunk with one marker per frame position.
+    // Throws ToolError when the format cannot carry markers.
+    void SetCues(const std::vector<uint32_t>& positions);
+    // Every sample written from now on is multiplied by gain (linear).
+    void SetGain(float linearGain) { gain = linearGain; }
     // Appends frameCount frames, one pointer per channel.
     void Write(const float* const* channels, uint32_t frameCount);
     // Completes the file under its temporary name (headers, buffers). Reports write errors
@@ -36,6 +41,10 @@ public:
     void Commit();
 
     uint64_t FramesWritten() const { return framesWritten; }
+    // Integer encodings: samples that went past full scale and were clipped, and the largest
+    // magnitude asked for (1 is full scale). Float encodings store every value and clip none.
+    uint64_t ClippedSamples() const { return clippedSamples; }
+    float Peak() const { return peak; }
 
 private:
     void Close();
@@ -43,7 +52,11 @@ private:
     StagedFile file;
     SNDFILE* handle = nullptr;
     uint32_t channelCount;
+    bool integer;
+    float gain = 1.0f;
     uint64_t framesWritten = 0;
+    uint64_t clippedSamples = 0;
+    float peak = 0.0f;
     std::vector<float> interleaved;
 };
 

@@ -15,6 +15,12 @@ void Console::Error(const std::string& message)
     std::fflush(stderr);
 }
 
+void Console::Warning(const std::string& message)
+{
+    if (!message.empty())
+        Error("warning: " + message);
+}
+
 void Console::Progress(const std::string& message)
 {
     if (!interactive)
@@ -47,6 +53,11 @@ void Console::EndProgress()
     std::fflush(stderr);
     lineOpen = false;
     lastPercent = -1;
+}
+
+std::string Counted(uint64_t count, const std::string& noun)
+{
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 } // namespace KelvoraCli

@@ -15,6 +15,8 @@ public:
 
     // "kelvora: <message>" on stderr, ending any progress line first.
     void Error(const std::string& message);
+    // "kelvora: warning: <message>" on stderr; nothing for an empty message.
+    void Warning(const std::string& message);
     // A transient status line; overwritten by the next one.
     void Progress(const std::string& message);
     // A percentage appended to a status line; cheap to call often, prints only on change.
@@ -29,5 +31,8 @@ private:
     bool lineOpen = false;
     int lastPercent = -1;
 };
+
+// "1 frame", "2 frames": a count with its noun, singular or plural as it needs.
+std::string Counted(uint64_t count, const std::string& noun);
 
 } // namespace KelvoraCli

@@ -43,6 +43,8 @@ void DemoCommand::Register(CLI::App& app)
     command->add_option("-d,--dir", folder, "Folder for the demo's files (created if missing)")
         ->capture_default_str()
         ->type_name("DIR");
+    command->footer("Example: kelvora demo --dir /tmp/demo\n"
+                    "  needs no input and shows what the tool does in a few seconds.");
 }
 
 int DemoCommand::Run()
@@ -86,11 +88,12 @@ int DemoCommand::Run()
             playback.tempo = tempo;
             const std::filesystem::path path =
                 dir / (std::string(LoopName) + RenderCommand::TempoSuffix(tempo) + ".wav");
-            const uint64_t frames = RenderCommand::RenderLoop(audio, playback, loopPath.string(), 1,
-                                                              path, wav, console);
+            EngineSession session(audio, playback, loopPath.string());
+            const RenderCommand::Result result = RenderCommand::RenderLoop(
+                session, loopPath.string(), 1, false, path, wav, console, playback.blockSize);
             console.EndProgress();
             std::cout << "  " << path.filename().string() << "  played at " << tempo << " BPM, "
-                      << Seconds(frames, audio.SampleRate()) << "\n";
+                      << Seconds(result.frames, audio.SampleRate()) << "\n";
         }
         std::cout << "  " << svgPath.filename().string()
                   << "  waveform with slice markers (active ones in red)\n";

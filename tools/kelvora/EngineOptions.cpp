@@ -24,22 +24,20 @@ void AddOptional(CLI::App& command, const std::string& name, std::optional<T>& t
 
 void EngineOptions::AddAnalysis(CLI::App& command, EngineSettings& settings)
 {
-    command
-        .add_option("-s,--sensitivity", settings.sensitivity,
-                    "Slice sensitivity, 0 to 1: a slice point cuts the loop when its strength "
-                    "reaches (1 - sensitivity)^2. 0 cuts nowhere, 1 everywhere")
-        ->check(OptionChecks::Number(0.0, 1.0))
-        ->capture_default_str();
+    AddOptional(command, "-s,--sensitivity", settings.sensitivity,
+                "Slice sensitivity, 0 to 1: a slice point cuts the loop when its strength "
+                "reaches (1 - sensitivity)^2. 0 cuts nowhere, 1 everywhere (default 0.5)",
+                OptionChecks::Number(0.0, 1.0));
     AddOptional(command, "-w,--detection-window", settings.detectionWindowMs,
                 "Transient detection window in milliseconds; wider windows keep fewer, stronger "
                 "hits (default 75)",
                 OptionChecks::Number(0.0, 1000.0));
-    command.add_option("--bars", settings.bars, "Whole bars in the loop")
-        ->check(OptionChecks::Integer(1, 1024))
-        ->capture_default_str();
-    command.add_option("--beats-per-bar", settings.beatsPerBar, "Beats in one bar")
-        ->check(OptionChecks::Integer(1, 64))
-        ->capture_default_str();
+    AddOptional(command, "--bars", settings.bars,
+                "Whole bars in the loop. Without --bars or --loop-tempo the meter comes from a "
+                "tempo in the file name (loop_128bpm.wav), else from the onsets",
+                OptionChecks::Integer(1, 1024));
+    AddOptional(command, "--beats-per-bar", settings.beatsPerBar, "Beats in one bar (default 4)",
+                OptionChecks::Integer(1, 64));
     command.add_option("--beat-unit", settings.beatUnit, "Note value of one beat (4 = quarter)")
         ->check(CLI::IsMember({1u, 2u, 4u, 8u, 16u, 32u}))
         ->capture_default_str();
@@ -47,8 +45,31 @@ void EngineOptions::AddAnalysis(CLI::App& command, EngineSettings& settings)
         ->check(OptionChecks::Integer(0, 63))
         ->capture_default_str();
     AddOptional(command, "--loop-tempo", settings.loopTempo,
-                "The loop's own tempo in BPM, instead of deriving it from meter and length",
+                "The loop's own tempo in BPM, instead of finding it",
                 OptionChecks::Number(0.0, MaxTempo, true));
+    CLI::Option* slices =
+        command
+            .add_option("--slices", settings.slicesFile,
+                        "Cut where this file says instead of analysing: the JSON of analyse --json "
+                        "(restores its points, edits, meter and sensitivity exactly) or a CSV/text "
+                        "file of frame positions")
+            ->type_name("FILE");
+    command
+        .add_option_function<std::string>(
+            "--grid",
+            [&settings](const std::string& text)
+            { settings.gridDivision = static_cast<uint32_t>(std::stoul(text.substr(2))); },
+            "Cut on a musical grid of the loop's meter instead of at its onsets, e.g. 1/16")
+        ->check(CLI::IsMember({"1/1", "1/2", "1/4", "1/8", "1/16", "1/32", "1/64"}))
+        ->type_name("1/N")
+        ->excludes(slices);
+    command
+        .add_option_function<std::string>(
+            "--snap", [&settings](const std::string&) { settings.snapToZeroCrossing = true; },
+            "zero-crossing: move every active cut to the nearest zero crossing within 2 ms, "
+            "so slices start without a click")
+        ->check(CLI::IsMember({"zero-crossing"}))
+        ->type_name("zero-crossing");
 }
 
 void EngineOptions::AddPlayback(CLI::App& command, EngineSettings& settings)
@@ -68,10 +89,13 @@ void EngineOptions::AddPlayback(CLI::App& command, EngineSettings& settings)
     AddOptional(command, "--sustain", settings.sustainDb,
                 "Slice envelope sustain level in dB (-80 or below: silence)",
                 OptionChecks::Number(-400.0, 0.0));
-    AddOptional(command, "--tail-extension", settings.tailExtension,
-                "Share (0 to 1) of the silence after a short slice by which its release is "
-                "lengthened",
-                OptionChecks::Number(0.0, 1.0));
+    command
+        .add_option("--tail-extension", settings.tailExtension,
+                    "Share (0 to 1) of the silence after a slice that plays shorter than its "
+                    "place by which its release is lengthened; the default 1 keeps beds and "
+                    "room sound continuous at slow tempos, 0 leaves gaps")
+        ->check(OptionChecks::Number(0.0, 1.0))
+        ->capture_default_str();
     command
         .add_option_function<bool>(
             "--tail-from-sound-end",

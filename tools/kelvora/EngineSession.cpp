@@ -1,17 +1,56 @@
 #include "tools/kelvora/EngineSession.h"
 
 #include "tools/kelvora/AudioFile.h"
+#include "tools/kelvora/LoopMeterEstimator.h"
+#include "tools/kelvora/SliceList.h"
 #include "tools/kelvora/ToolError.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <vector>
 
 namespace KelvoraCli
 {
 
-EngineSession::EngineSession(AudioFile& audio, const EngineSettings& settings,
+namespace
+{
+
+// A first slice shorter than this is a sliver before the first hit (a detected point that landed
+// a few frames in), not a sound of its own.
+constexpr double SliverMs = 5.0;
+// A lead-in whose peak stays below this is silence (-60 dBFS).
+constexpr float SilentPeak = 0.001f;
+// How far a cut may move to reach a zero crossing.
+constexpr double SnapWindowMs = 2.0;
+// Grid cells shorter than this would cut the loop into clicks.
+constexpr double SmallestGridCellMs = 5.0;
+
+VoKelvora::SliceInfo HostPoint(const SliceList::Point& point)
+{
+    VoKelvora::SliceInfo info{};
+    info.sourcePosition = point.position;
+    info.position = point.position;
+    info.tickPosition = -1.0f;
+    info.strength = point.strength;
+    info.lockedOn = point.locked;
+    info.deleted = point.deleted;
+    return info;
+}
+
+std::string Decimal1(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+} // namespace
+
+EngineSession::EngineSession(const AudioFile& audio, const EngineSettings& settings,
                              const std::string& fileName)
-    : name(fileName), channelCount(audio.ChannelCount()), frameCount(audio.FrameCount()),
-      sampleRate(audio.SampleRate())
+    : channels(audio.ChannelPointers()), name(fileName), channelCount(audio.ChannelCount()),
+      frameCount(audio.FrameCount()), sampleRate(audio.SampleRate())
 {
     VoKelvora::KelvoraEngine::Create(&engine, channelCount, sampleRate, settings.outputSampleRate);
     if (!engine)
@@ -19,12 +58,71 @@ EngineSession::EngineSession(AudioFile& audio, const EngineSettings& settings,
                                          " channels at " + std::to_string(sampleRate) + " Hz");
     try
     {
-        // The detection window is stored before the loop arrives, so the one analysis that
-        // SetLoop runs already uses it.
-        if (settings.detectionWindowMs)
-            engine->SetDetectionWindow(*settings.detectionWindowMs);
-        engine->SetLoop(frameCount, channelCount, audio.ChannelPointers(), 0.0f, nullptr, 0);
+        std::optional<SliceList> userCuts;
+        if (!settings.slicesFile.empty())
+            userCuts = SliceList::Read(settings.slicesFile, name, frameCount);
+        // The engine reads the loop in place and never writes it; SetLoop only takes it
+        // without const because hosts hand it their own buffers.
+        float** loop = const_cast<float**>(channels);
+        if (userCuts && userCuts->saved)
+        {
+            // A saved analysis brings everything the analysis would find, and more (the edits).
+            std::vector<VoKelvora::SliceInfo> points;
+            for (const SliceList::Point& point : userCuts->points)
+                points.push_back(HostPoint(point));
+            engine->SetLoop(frameCount, channelCount, loop, 0.0f, points.data(),
+                            static_cast<uint32_t>(points.size()));
+            cutsFromAnalysis = false;
+        }
+        else
+        {
+            // The detection window is stored before the loop arrives, so the one analysis that
+            // SetLoop runs already uses it.
+            if (settings.detectionWindowMs)
+                engine->SetDetectionWindow(*settings.detectionWindowMs);
+            engine->SetLoop(frameCount, channelCount, loop, 0.0f, nullptr, 0);
+        }
+        if (userCuts && userCuts->saved)
+        {
+            const SliceList::Saved& saved = *userCuts->saved;
+            meter.chosen = {saved.bars, saved.extraBeats, saved.beatsPerBar, saved.beatUnit};
+            meter.fixedLoopTempo = saved.fixedLoopTempo;
+            meter.from = "the slice file";
+            savedSensitivity = saved.sensitivity;
+        }
+        if (!(userCuts && userCuts->saved) || settings.bars || settings.loopTempo)
+            ChooseMeter(settings);
+        else
+        {
+            const uint32_t beats =
+                meter.chosen.bars * meter.chosen.beatsPerBar + meter.chosen.extraBeats;
+            meter.chosen.tempoBpm = meter.fixedLoopTempo ? double(*meter.fixedLoopTempo)
+                                                         : beats * 60.0 * sampleRate / frameCount;
+            meter.summary = KelvoraCli::MeterSummary(meter.chosen, "from " + meter.from);
+        }
+
+        if (userCuts && !userCuts->saved)
+        {
+            std::vector<VoKelvora::SliceInfo> points;
+            for (const SliceList::Point& point : userCuts->points)
+                points.push_back(HostPoint(point));
+            engine->SetLoop(frameCount, channelCount, loop, 0.0f, points.data(),
+                            static_cast<uint32_t>(points.size()));
+            cutsFromAnalysis = false;
+        }
+        else if (settings.gridDivision && !userCuts)
+            TakeUserCuts(settings);
+
         ApplyAnalysisSettings(settings);
+        disabled.assign(engine->GetSliceCount(), false);
+        if (userCuts && userCuts->saved)
+            for (uint32_t i = 0; i < userCuts->points.size(); ++i)
+                if (userCuts->points[i].disabled)
+                    disabled[i] = engine->DisableSlice(i);
+        if (settings.snapToZeroCrossing)
+            SnapToZeroCrossings();
+        if (cutsFromAnalysis)
+            FoldSliverLeadIn();
         ApplyPlaybackSettings(settings);
     }
     catch (...)
@@ -39,17 +137,108 @@ EngineSession::~EngineSession()
     VoKelvora::KelvoraEngine::Destroy(engine);
 }
 
+void EngineSession::ChooseMeter(const EngineSettings& settings)
+{
+    const uint32_t beatsPerBar = settings.beatsPerBar.value_or(4);
+    MeterChoice& chosen = meter.chosen;
+    meter = {};
+    if (settings.bars)
+    {
+        chosen = {*settings.bars, settings.extraBeats, beatsPerBar, settings.beatUnit};
+        const uint32_t beats = chosen.bars * chosen.beatsPerBar + chosen.extraBeats;
+        chosen.tempoBpm = beats * 60.0 * sampleRate / frameCount;
+        meter.from = "--bars";
+    }
+    else if (settings.loopTempo)
+    {
+        chosen = MeterForTempo(frameCount, sampleRate, *settings.loopTempo, beatsPerBar,
+                               settings.beatUnit);
+        meter.from = "--loop-tempo";
+    }
+    if (settings.loopTempo)
+    {
+        meter.fixedLoopTempo = *settings.loopTempo;
+        chosen.tempoBpm = *settings.loopTempo;
+    }
+    if (settings.bars || settings.loopTempo)
+    {
+        meter.summary = KelvoraCli::MeterSummary(chosen, "from " + meter.from);
+        return;
+    }
+
+    if (const std::optional<double> named = TempoFromFileName(name))
+    {
+        chosen = MeterForTempo(frameCount, sampleRate, *named, beatsPerBar, settings.beatUnit);
+        meter.from = "the file name";
+        meter.summary = KelvoraCli::MeterSummary(chosen, "from the file name");
+        if (chosen.confidence < 1.0)
+            warnings.push_back("the file name says " + Decimal1(*named) +
+                               " BPM, but the loop's length fits " + DescribeMeter(chosen) +
+                               " at " + Decimal1(chosen.tempoBpm) + " BPM; using that");
+        return;
+    }
+
+    std::vector<Onset> onsets;
+    for (const VoKelvora::SliceInfo& info : Points())
+        if (info.detected)
+            onsets.push_back({info.position, info.strength});
+    const MeterEstimate estimate = EstimateLoopMeter(frameCount, sampleRate, onsets);
+    chosen = estimate.best;
+    meter.from = "the onsets";
+    meter.runnerUp = estimate.runnerUp;
+    meter.weakEvidence = estimate.weakEvidence;
+    meter.summary = estimate.reason;
+    if (settings.beatsPerBar && *settings.beatsPerBar != chosen.beatsPerBar)
+    {
+        // The user knows the bar; the onsets still tell the beat.
+        chosen = MeterForTempo(frameCount, sampleRate, estimate.best.tempoBpm, beatsPerBar,
+                               settings.beatUnit);
+        meter.summary = KelvoraCli::MeterSummary(chosen, "from the onsets");
+    }
+    if (estimate.weakEvidence)
+    {
+        std::string warning = "the onsets say little about the loop's tempo; guessed " +
+                              DescribeMeter(chosen) + " at " + Decimal1(chosen.tempoBpm) + " BPM";
+        if (estimate.runnerUp)
+            warning += " (or " + DescribeMeter(*estimate.runnerUp) + " at " +
+                       Decimal1(estimate.runnerUp->tempoBpm) + " BPM)";
+        warnings.push_back(warning + "; give --bars or --loop-tempo to be sure");
+    }
+}
+
+void EngineSession::TakeUserCuts(const EngineSettings& settings)
+{
+    // A grid cell of 1/division of a whole note, in beats of the chosen meter.
+    const double beatFrames = 60.0 * sampleRate / meter.chosen.tempoBpm;
+    const double cellFrames = beatFrames * meter.chosen.beatUnit / *settings.gridDivision;
+    if (!(cellFrames * 1000.0 / sampleRate >= SmallestGridCellMs))
+        throw ToolError::About(name, "a 1/" + std::to_string(*settings.gridDivision) + " grid at " +
+                                         Decimal1(meter.chosen.tempoBpm) +
+                                         " BPM cuts slices shorter than " +
+                                         Decimal1(SmallestGridCellMs) + " ms");
+    std::vector<VoKelvora::SliceInfo> points;
+    for (uint64_t cell = 0;; ++cell)
+    {
+        const double position = std::floor(cell * cellFrames + 0.5);
+        if (position >= frameCount)
+            break;
+        points.push_back(HostPoint({static_cast<uint32_t>(position)}));
+    }
+    engine->SetLoop(frameCount, channelCount, const_cast<float**>(channels), 0.0f, points.data(),
+                    static_cast<uint32_t>(points.size()));
+    cutsFromAnalysis = false;
+}
+
 void EngineSession::ApplyAnalysisSettings(const EngineSettings& settings)
 {
-    const VoKelvora::MeterLayout meter{settings.bars, settings.extraBeats, settings.beatsPerBar,
-                                       settings.beatUnit};
-    engine->SetMeter(&meter);
-    if (settings.loopTempo)
-        engine->SetLoopTempo(*settings.loopTempo);
-    // The analysis set the target tempo from the default meter; a different meter or a fixed
-    // loop tempo changes the loop's own tempo, and unless asked otherwise the loop plays as is.
+    const VoKelvora::MeterLayout layout{meter.chosen.bars, meter.chosen.extraBeats,
+                                        meter.chosen.beatsPerBar, meter.chosen.beatUnit};
+    engine->SetMeter(&layout);
+    engine->SetLoopTempo(meter.fixedLoopTempo.value_or(0.0f));
+    // Unless asked otherwise the loop plays at its own tempo.
     engine->SetTempo(engine->GetLoopTempo());
-    engine->SetSensitivity(settings.sensitivity);
+    engine->SetSensitivity(settings.sensitivity.value_or(
+        savedSensitivity.value_or(EngineSettings::DefaultSensitivity)));
 }
 
 void EngineSession::ApplyPlaybackSettings(const EngineSettings& settings)
@@ -62,8 +251,7 @@ void EngineSession::ApplyPlaybackSettings(const EngineSettings& settings)
         engine->SetFineTune(*settings.fineTune);
     if (settings.gainDb)
         engine->SetGain(*settings.gainDb);
-    if (settings.tailExtension)
-        engine->SetTailExtension(*settings.tailExtension);
+    engine->SetTailExtension(settings.tailExtension);
     if (settings.tailFromSoundEnd)
         engine->SetTailFromSoundEnd(*settings.tailFromSoundEnd);
     if (settings.tailLoopPosition)
@@ -80,6 +268,90 @@ void EngineSession::ApplyPlaybackSettings(const EngineSettings& settings)
     }
 }
 
+void EngineSession::SnapToZeroCrossings()
+{
+    const auto window = static_cast<uint32_t>(SnapWindowMs * sampleRate / 1000.0);
+    const auto mono = [this](uint32_t frame)
+    {
+        float sum = 0.0f;
+        for (uint32_t c = 0; c < channelCount; ++c)
+            sum += channels[c][frame];
+        return sum;
+    };
+    // A cut at z lies on a zero crossing when the sound changes sign between z - 1 and z (or is
+    // exactly zero at z).
+    const auto crosses = [&](uint32_t z)
+    {
+        if (z == 0 || z >= frameCount)
+            return z == 0;
+        const float before = mono(z - 1);
+        const float at = mono(z);
+        return at == 0.0f || (before < 0.0f) != (at < 0.0f);
+    };
+    std::vector<VoKelvora::SliceInfo> points = Points();
+    for (uint32_t i = 0; i < points.size(); ++i)
+    {
+        VoKelvora::SliceInfo& point = points[i];
+        if (!IsActive(point, i))
+            continue;
+        // Cuts stay between their neighbours, so the list keeps its order.
+        const uint32_t low = i > 0 ? points[i - 1].position + 1 : 0;
+        const uint32_t high = i + 1 < points.size() ? points[i + 1].position - 1 : frameCount;
+        for (uint32_t distance = 0; distance <= window; ++distance)
+        {
+            const uint32_t earlier = point.position >= distance ? point.position - distance : 0;
+            const uint32_t later = point.position + distance;
+            uint32_t found = UINT32_MAX;
+            if (earlier >= low && earlier <= high && crosses(earlier))
+                found = earlier;
+            else if (later >= low && later <= high && crosses(later))
+                found = later;
+            if (found == UINT32_MAX)
+                continue;
+            if (found != point.position)
+            {
+                point.position = found;
+                engine->SetSlice(i, &point);
+            }
+            break;
+        }
+    }
+}
+
+void EngineSession::FoldSliverLeadIn()
+{
+    const auto sliver = static_cast<uint32_t>(SliverMs * sampleRate / 1000.0);
+    for (;;)
+    {
+        const std::vector<LoopReport::Region> regions = ActiveRegions();
+        if (regions.size() < 2 || regions[0].length >= sliver)
+            return;
+        const std::vector<VoKelvora::SliceInfo> points = Points();
+        bool folded = false;
+        for (uint32_t i = 0; i < points.size(); ++i)
+            if (points[i].position == regions[1].start && IsActive(points[i], i) &&
+                !points[i].lockedOn)
+                folded = disabled[i] = engine->DisableSlice(i);
+        if (!folded)
+            return;
+    }
+}
+
+bool EngineSession::IsActive(const VoKelvora::SliceInfo& info, uint32_t index) const
+{
+    // The engine's rule; the tool's own switched-off points are the part SliceInfo cannot show.
+    const bool off = index < disabled.size() && disabled[index];
+    return !info.deleted && (info.lockedOn || (!off && info.aboveThreshold));
+}
+
+std::vector<VoKelvora::SliceInfo> EngineSession::Points() const
+{
+    std::vector<VoKelvora::SliceInfo> infos(engine->GetSliceCount());
+    if (!infos.empty())
+        engine->GetSlices(infos.data());
+    return infos;
+}
+
 LoopReport EngineSession::Report() const
 {
     LoopReport report;
@@ -89,18 +361,17 @@ LoopReport EngineSession::Report() const
     report.frameCount = frameCount;
     report.loopTempo = engine->GetLoopTempo();
     report.tempo = engine->GetTempo();
-    VoKelvora::MeterLayout meter{};
-    engine->GetMeter(&meter);
-    report.bars = meter.bars;
-    report.extraBeats = meter.extraBeats;
-    report.beatsPerBar = meter.beatsPerBar;
-    report.beatUnit = meter.beatUnit;
+    VoKelvora::MeterLayout layout{};
+    engine->GetMeter(&layout);
+    report.bars = layout.bars;
+    report.extraBeats = layout.extraBeats;
+    report.beatsPerBar = layout.beatsPerBar;
+    report.beatUnit = layout.beatUnit;
+    report.meter = meter;
     report.sensitivity = engine->GetSensitivity();
     report.detectionWindowMs = engine->GetDetectionWindow();
 
-    std::vector<VoKelvora::SliceInfo> infos(engine->GetSliceCount());
-    if (!infos.empty())
-        engine->GetSlices(infos.data());
+    const std::vector<VoKelvora::SliceInfo> infos = Points();
     for (uint32_t i = 0; i < infos.size(); ++i)
     {
         const VoKelvora::SliceInfo& info = infos[i];
@@ -108,12 +379,30 @@ LoopReport EngineSession::Report() const
         slice.index = i;
         slice.position = info.position;
         slice.strength = info.strength;
-        // The same rule the engine cuts by; the tool adds no forced or disabled points.
-        slice.active = !info.deleted && (info.lockedOn || info.aboveThreshold);
+        slice.active = IsActive(info, i);
         slice.detected = info.detected;
+        slice.locked = info.lockedOn;
+        slice.deleted = info.deleted;
+        slice.disabled = i < disabled.size() && disabled[i];
         report.slices.push_back(slice);
     }
     report.regions = ActiveRegions();
+    // Silence before the first hit belongs to it: as a slice of its own it would shift every
+    // key of an exported instrument by one and play nothing.
+    if (report.regions.size() >= 2)
+    {
+        float peak = 0.0f;
+        const LoopReport::Region& first = report.regions[0];
+        for (uint32_t c = 0; c < channelCount; ++c)
+            for (uint32_t i = first.start; i < first.start + first.length; ++i)
+                peak = std::max(peak, std::fabs(channels[c][i]));
+        if (peak < SilentPeak)
+        {
+            report.regions[1].length += report.regions[1].start - first.start;
+            report.regions[1].start = first.start;
+            report.regions.erase(report.regions.begin());
+        }
+    }
     return report;
 }
 
@@ -150,6 +439,14 @@ uint32_t EngineSession::OutputSampleRate() const
 {
     const double rate = engine->GetOutputSampleRate();
     return rate > 0.0 ? static_cast<uint32_t>(rate) : sampleRate;
+}
+
+double EngineSession::RequestedSeconds() const
+{
+    const double tempo = engine->GetTempo();
+    if (!(tempo > 0.0) || sampleRate == 0)
+        return 0.0;
+    return double(frameCount) / sampleRate * engine->GetLoopTempo() / tempo;
 }
 
 void EngineSession::Start()

@@ -15,6 +15,7 @@
 #include "tools/kelvora/StagedFile.h"
 #include "tools/kelvora/ToolError.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -55,7 +56,9 @@ void ExportCommand::Register(CLI::App& app)
 {
     command = app.add_subcommand(
         "export", "Write each loop's slices as audio files, with a MIDI file and an SFZ map");
-    command->add_option("FILE", files, "Audio files to slice")->required()->type_name("FILE");
+    command->add_option("FILE", files, "Audio files or folders of them to slice ('-': stdin)")
+        ->required()
+        ->type_name("FILE");
     command->add_option("-d,--dir", folder, "Folder for the exported files (created if missing)")
         ->required()
         ->type_name("DIR");
@@ -73,16 +76,30 @@ void ExportCommand::Register(CLI::App& app)
     command->add_option("--base-note", baseNote, "MIDI key of the first slice (36 = C1)")
         ->check(OptionChecks::Integer(0, 127))
         ->capture_default_str();
+    command->add_flag("--cues", withCues,
+                      "Also write <name>-cues.wav: the whole loop with a WAV cue marker where each "
+                      "slice starts");
     EngineOptions::AddAnalysis(*command, settings);
+    command->footer("Example: kelvora export loop.wav --dir slices --cues\n"
+                    "  writes slices/loop-slice01.wav ..., loop.mid, loop.sfz and loop-cues.wav; "
+                    "an earlier export of loop.wav there is replaced.");
+}
+
+ExportCommand::SliceKey ExportCommand::KeyFor(size_t index, size_t count, uint8_t baseNote)
+{
+    const size_t keys = 128u - std::min<size_t>(baseNote, 127);
+    if (count <= keys)
+        return {true, 0, static_cast<uint8_t>(baseNote + index)};
+    // One bank of keys per MIDI channel: channel 1 plays the first slices, channel 2 the next.
+    const size_t channel = index / keys;
+    if (channel >= MidiChannels)
+        return {false, 0, 0};
+    return {true, static_cast<uint8_t>(channel + 1), static_cast<uint8_t>(baseNote + index % keys)};
 }
 
 MidiFile ExportCommand::SliceMidi(const LoopReport& report, uint8_t baseNote, int format)
 {
     const size_t count = report.regions.size();
-    if (baseNote + count > 128)
-        throw ToolError::About(
-            report.file, std::to_string(count) + " slices do not fit on the MIDI keys from " +
-                             std::to_string(baseNote) + " up; lower --base-note or --sensitivity");
     const double bpm = report.loopTempo > 0.0f && std::isfinite(report.loopTempo)
                            ? static_cast<double>(report.loopTempo)
                            : 120.0;
@@ -96,23 +113,30 @@ MidiFile ExportCommand::SliceMidi(const LoopReport& report, uint8_t baseNote, in
                           report.beatUnit);
     for (size_t i = 0; i < count; ++i)
     {
+        const SliceKey key = KeyFor(i, count, baseNote);
+        if (!key.mapped)
+            break;
         const LoopReport::Region& region = report.regions[i];
         const uint32_t start = TickOf(region.start, report, bpm);
         const uint32_t end = TickOf(uint64_t(region.start) + region.length, report, bpm);
-        midi.AddNote(notes, 0, static_cast<uint8_t>(baseNote + i), NoteVelocity, start, end);
+        midi.AddNote(notes, static_cast<uint8_t>(key.channel > 0 ? key.channel - 1 : 0), key.key,
+                     NoteVelocity, start, end);
     }
     return midi;
 }
 
-void ExportCommand::ExportFile(const std::string& file)
+void ExportCommand::ExportFile(const std::string& file, FileBatch& batch)
 {
     const std::filesystem::path dir(folder);
-    const std::string stem = std::filesystem::path(file).stem().string();
+    const std::string stem = OutputStem(file);
     // Checked before the work: a bad format or bit depth should not cost an analysis.
     const AudioFormat format = AudioFormat::ForPath(dir / (stem + "." + formatExtension), bitDepth);
+    const AudioFormat cueFormat = AudioFormat::ForPath(dir / (stem + ".wav"), bitDepth);
 
-    AudioFile audio = AudioFile::Read(file);
+    const AudioFile audio = batch.Load(file);
     EngineSession session(audio, settings, file);
+    for (const std::string& warning : session.Warnings())
+        console.Warning(file + ": " + warning);
     const LoopReport report = session.Report();
     const MidiFile midi = SliceMidi(report, static_cast<uint8_t>(baseNote), midiFormat);
 
@@ -126,7 +150,7 @@ void ExportCommand::ExportFile(const std::string& file)
                                            (error ? error.message() : std::string("not a folder")));
     try
     {
-        WriteSlices(file, audio, report, midi, format);
+        WriteSlices(file, audio, report, midi, format, cueFormat, session.MeterSummary());
     }
     catch (...)
     {
@@ -136,29 +160,60 @@ void ExportCommand::ExportFile(const std::string& file)
     }
 }
 
+std::string ExportCommand::OutputStem(const std::string& file)
+{
+    return SfzMap::SafeName(file == "-" ? std::string("stdin")
+                                        : std::filesystem::path(file).stem().string());
+}
+
 void ExportCommand::WriteSlices(const std::string& file, const AudioFile& audio,
                                 const LoopReport& report, const MidiFile& midi,
-                                const AudioFormat& format)
+                                const AudioFormat& format, const AudioFormat& cueFormat,
+                                const std::string& meterSummary)
 {
     const std::filesystem::path dir(folder);
-    const std::string stem = std::filesystem::path(file).stem().string();
+    const std::string stem = OutputStem(file);
+    const size_t count = report.regions.size();
 
+    const SliceKey last = KeyFor(count - 1, count, static_cast<uint8_t>(baseNote));
     SfzMap sfz("Slices of " + std::filesystem::path(file).filename().string() + ", " +
-               std::to_string(report.regions.size()) + " keys from " + std::to_string(baseNote));
+               Counted(count, "key") + " from " + std::to_string(baseNote) +
+               (last.channel > 0 ? " on MIDI channels 1 to " + std::to_string(last.channel) : ""));
     // Everything is staged first and renamed at the end, so a failure leaves no partial set.
     std::vector<std::unique_ptr<AudioWriter>> slices;
-    for (size_t i = 0; i < report.regions.size(); ++i)
+    std::set<std::string> names;
+    size_t unmapped = 0;
+    for (size_t i = 0; i < count; ++i)
     {
         Interruption::Check();
         const LoopReport::Region& region = report.regions[i];
         const std::string name =
-            stem + "-slice" + Numbered(i + 1, report.regions.size()) + "." + format.Extension();
+            stem + "-slice" + Numbered(i + 1, count) + "." + format.Extension();
+        names.insert(name);
         slices.push_back(std::make_unique<AudioWriter>(dir / name, audio.ChannelCount(),
                                                        audio.SampleRate(), format));
         const AudioFile part = audio.Excerpt(region.start, region.length);
         slices.back()->Write(part.ChannelPointers(), part.FrameCount());
         slices.back()->Finish();
-        sfz.AddRegion(name, static_cast<uint8_t>(baseNote + i));
+        const SliceKey key = KeyFor(i, count, static_cast<uint8_t>(baseNote));
+        if (key.mapped)
+            sfz.AddRegion(name, key.key, key.channel);
+        else
+            ++unmapped;
+    }
+    std::unique_ptr<AudioWriter> cues;
+    if (withCues)
+    {
+        // The whole loop with a marker where each slice starts, for editors and samplers that
+        // slice by markers themselves.
+        cues = std::make_unique<AudioWriter>(dir / (stem + "-cues.wav"), audio.ChannelCount(),
+                                             audio.SampleRate(), cueFormat);
+        std::vector<uint32_t> starts;
+        for (const LoopReport::Region& region : report.regions)
+            starts.push_back(region.start);
+        cues->SetCues(starts);
+        cues->Write(audio.ChannelPointers(), audio.FrameCount());
+        cues->Finish();
     }
     StagedFile midiFile(dir / (stem + ".mid"));
     midiFile.Write(midi.Serialise(midiFormat));
@@ -167,29 +222,83 @@ void ExportCommand::WriteSlices(const std::string& file, const AudioFile& audio,
 
     for (auto& slice : slices)
         slice->Commit();
+    if (cues)
+        cues->Commit();
     midiFile.Commit();
     sfzFile.Commit();
+    const size_t removed = RemoveEarlierSlices(dir, stem, names);
 
     console.EndProgress();
-    std::cout << file << ": " << report.regions.size()
-              << (report.regions.size() == 1 ? " slice" : " slices") << " -> "
+    std::cout << file << ": " << meterSummary << "\n"
+              << file << ": " << Counted(count, "slice") << " -> "
               << (dir / (stem + "-slice*." + format.Extension())).string() << ", "
-              << (dir / (stem + ".mid")).string() << ", " << (dir / (stem + ".sfz")).string()
-              << std::endl;
+              << (dir / (stem + ".mid")).string() << ", " << (dir / (stem + ".sfz")).string();
+    if (cues)
+        std::cout << ", " << (dir / (stem + "-cues.wav")).string();
+    if (removed > 0)
+        std::cout << " (removed " << Counted(removed, "slice file") << " of an earlier export)";
+    std::cout << std::endl;
+    if (last.channel > 0)
+        console.Warning(file + ": " + Counted(count, "slice") + " do not fit on the " +
+                        Counted(128u - baseNote, "key") + " from " + std::to_string(baseNote) +
+                        " up; the MIDI file and the SFZ use one bank of keys per MIDI channel, " +
+                        "channels 1 to " + std::to_string(last.channel));
+    if (unmapped > 0)
+        console.Warning(file + ": " + Counted(unmapped, "slice") +
+                        " past MIDI channel 16 have files but no key; lower --sensitivity");
+}
+
+size_t ExportCommand::RemoveEarlierSlices(const std::filesystem::path& dir, const std::string& stem,
+                                          const std::set<std::string>& keep)
+{
+    // Only names this command writes for this input: <stem>-slice<digits>.<audio extension>.
+    const std::string prefix = stem + "-slice";
+    size_t removed = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error))
+    {
+        const std::string name = entry.path().filename().string();
+        if (keep.count(name) || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const size_t dot = name.find('.', prefix.size());
+        if (dot == std::string::npos || dot == prefix.size())
+            continue;
+        const bool digits = std::all_of(name.begin() + static_cast<long>(prefix.size()),
+                                        name.begin() + static_cast<long>(dot),
+                                        [](unsigned char c) { return std::isdigit(c); });
+        bool audio = false;
+        if (digits && entry.is_regular_file(error) && !entry.is_symlink(error))
+        {
+            try
+            {
+                AudioFormat::ForPath(entry.path(), AudioFormat::DefaultBitDepth);
+                audio = true;
+            }
+            catch (const ToolError&)
+            {
+            }
+        }
+        if (audio && !StagedFile::IsProtected(entry.path()) &&
+            std::filesystem::remove(entry.path(), error))
+            ++removed;
+    }
+    return removed;
 }
 
 int ExportCommand::Run()
 {
+    files = FileBatch::Expand(files);
+    StagedFile::ProtectInputs(files);
     std::set<std::string> stems;
     FileBatch batch(console, "exporting");
     return batch.Run(files,
                      [&](const std::string& file)
                      {
-                         const std::string stem = std::filesystem::path(file).stem().string();
+                         const std::string stem = OutputStem(file);
                          if (!stems.insert(stem).second)
                              throw ToolError::About(file, "an earlier input named '" + stem +
                                                               "' already exported into " + folder);
-                         ExportFile(file);
+                         ExportFile(file, batch);
                      });
 }
 

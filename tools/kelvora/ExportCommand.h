@@ -7,6 +7,8 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@ namespace KelvoraCli
 class AudioFile;
 class AudioFormat;
 class Console;
+class FileBatch;
 class MidiFile;
 struct LoopReport;
 
@@ -30,14 +33,32 @@ public:
     bool Chosen() const { return command && command->parsed(); }
     int Run();
 
-    // One note per region of the report, key baseNote upwards, at the loop's own tempo.
-    // Throws ToolError when the notes would run past key 127.
+    static constexpr size_t MidiChannels = 16;
+
+    // Where slice `index` of `count` sits on the keyboard: keys from baseNote up; when there are
+    // more slices than keys, one bank of those keys per MIDI channel (channel 1..16), and past
+    // channel 16 nowhere (mapped false).
+    struct SliceKey
+    {
+        bool mapped;
+        uint8_t channel; // 0: any channel, the slices fit on one
+        uint8_t key;
+    };
+    static SliceKey KeyFor(size_t index, size_t count, uint8_t baseNote);
+
+    // One note per mapped region of the report, at the loop's own tempo.
     static MidiFile SliceMidi(const LoopReport& report, uint8_t baseNote, int format);
 
 private:
-    void ExportFile(const std::string& file);
+    static std::string OutputStem(const std::string& file);
+    void ExportFile(const std::string& file, FileBatch& batch);
     void WriteSlices(const std::string& file, const AudioFile& audio, const LoopReport& report,
-                     const MidiFile& midi, const AudioFormat& format);
+                     const MidiFile& midi, const AudioFormat& format, const AudioFormat& cueFormat,
+                     const std::string& meterSummary);
+    // Deletes the slice files of an earlier export of the same input that this one did not
+    // write again; returns how many.
+    static size_t RemoveEarlierSlices(const std::filesystem::path& dir, const std::string& stem,
+                                      const std::set<std::string>& keep);
 
     Console& console;
     CLI::App* command = nullptr;
@@ -48,6 +69,7 @@ private:
     int bitDepth = 0;
     int midiFormat = 1;
     int baseNote = 36;
+    bool withCues = false;
 };
 
 } // namespace KelvoraCli

@@ -9,12 +9,20 @@
 namespace KelvoraCli
 {
 
+class AudioFile;
 class Console;
 
 class FileBatch
 {
 public:
     FileBatch(Console& console, std::string verb);
+
+    // The inputs as the user means them: a folder stands for the audio files directly in it
+    // (by extension, in name order); anything else stays as given.
+    static std::vector<std::string> Expand(const std::vector<std::string>& inputs);
+
+    // Reads one input, telling the user about anything odd in it.
+    AudioFile Load(const std::string& file);
 
     // Returns 0 when every file succeeded, 1 otherwise, 128 + signal when interrupted (the
     // remaining files are then skipped). work reports failure by throwing

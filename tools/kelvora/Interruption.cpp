@@ -12,6 +12,11 @@ namespace
 
 volatile std::sig_atomic_t caughtSignal = 0;
 
+// Every signal whose default action ends the program without a core dump: a closed terminal
+// (HUP), a reader that went away (PIPE), timers and user signals, resource limits.
+constexpr int TerminatingSignals[] = {SIGHUP,  SIGINT,  SIGPIPE, SIGALRM,   SIGTERM, SIGUSR1,
+                                      SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
+
 extern "C" void OnSignal(int signalNumber)
 {
     caughtSignal = signalNumber;
@@ -22,8 +27,13 @@ extern "C" void OnSignal(int signalNumber)
 
 void Interruption::Install()
 {
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
+    for (const int signalNumber : TerminatingSignals)
+    {
+        // A signal the caller chose to ignore (nohup, a shell's trap '') stays ignored: a write
+        // past a file size limit then fails as an error instead of interrupting.
+        if (std::signal(signalNumber, OnSignal) == SIG_IGN)
+            std::signal(signalNumber, SIG_IGN);
+    }
 }
 
 bool Interruption::Requested()

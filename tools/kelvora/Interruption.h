@@ -1,6 +1,7 @@
-// Ctrl-C (or a polite kill) during a long render should not leave a half-written file behind.
-// The first SIGINT or SIGTERM only raises a flag that the long loops check; they then throw,
-// and the staged outputs clean up on the way out. A second signal ends the program at once.
+// Ctrl-C, a closed terminal, a closed pipe or a polite kill during a long render should not leave
+// a half-written file behind. The first terminating signal only raises a flag that the long
+// loops check; they then throw, the staged outputs clean up on the way out, and the program
+// exits with 128 + the signal number. A second signal ends the program at once.
 #pragma once
 
 namespace KelvoraCli

@@ -31,6 +31,16 @@ nlohmann::ordered_json Decimal(float value)
     return std::strtod(text, nullptr);
 }
 
+nlohmann::ordered_json MeterJson(const MeterChoice& meter)
+{
+    return {{"bars", meter.bars},
+            {"extraBeats", meter.extraBeats},
+            {"beatsPerBar", meter.beatsPerBar},
+            {"beatUnit", meter.beatUnit},
+            {"tempo", meter.tempoBpm},
+            {"confidence", meter.confidence}};
+}
+
 } // namespace
 
 double LoopReport::Threshold() const
@@ -61,31 +71,42 @@ nlohmann::ordered_json LoopReport::ToJson() const
                               {"seconds", Seconds(slice.position)},
                               {"strength", Decimal(slice.strength)},
                               {"active", slice.active},
-                              {"detected", slice.detected}});
+                              {"detected", slice.detected},
+                              {"locked", slice.locked},
+                              {"deleted", slice.deleted},
+                              {"disabled", slice.disabled}});
     nlohmann::ordered_json regionsJson = nlohmann::ordered_json::array();
     for (const Region& region : regions)
         regionsJson.push_back({{"start", region.start},
                                {"length", region.length},
                                {"seconds", Seconds(region.start)}});
-    return {{"file", file},
-            {"sampleRate", sampleRate},
-            {"channels", channelCount},
-            {"frames", frameCount},
-            {"seconds", Seconds(frameCount)},
-            {"loopTempo", Decimal(loopTempo)},
-            {"tempo", Decimal(tempo)},
-            {"meter",
-             {{"bars", bars},
-              {"extraBeats", extraBeats},
-              {"beatsPerBar", beatsPerBar},
-              {"beatUnit", beatUnit}}},
-            {"sensitivity", Decimal(sensitivity)},
-            {"threshold",
-             sensitivity > 0.0f ? nlohmann::ordered_json(Threshold()) : nlohmann::ordered_json()},
-            {"detectionWindowMs", Decimal(detectionWindowMs)},
-            {"activeSlices", ActiveCount()},
-            {"slices", slicesJson},
-            {"regions", regionsJson}};
+    return {
+        {"file", file},
+        {"sampleRate", sampleRate},
+        {"channels", channelCount},
+        {"frames", frameCount},
+        {"seconds", Seconds(frameCount)},
+        {"loopTempo", Decimal(loopTempo)},
+        {"loopTempoFixed", meter.fixedLoopTempo.has_value()},
+        {"tempo", Decimal(tempo)},
+        {"meter",
+         {{"bars", bars},
+          {"extraBeats", extraBeats},
+          {"beatsPerBar", beatsPerBar},
+          {"beatUnit", beatUnit}}},
+        {"meterChoice",
+         {{"from", meter.from},
+          {"summary", meter.summary},
+          {"confidence", meter.chosen.confidence},
+          {"weakEvidence", meter.weakEvidence},
+          {"runnerUp", meter.runnerUp ? MeterJson(*meter.runnerUp) : nlohmann::ordered_json()}}},
+        {"sensitivity", Decimal(sensitivity)},
+        {"threshold",
+         sensitivity > 0.0f ? nlohmann::ordered_json(Threshold()) : nlohmann::ordered_json()},
+        {"detectionWindowMs", Decimal(detectionWindowMs)},
+        {"activeSlices", ActiveCount()},
+        {"slices", slicesJson},
+        {"regions", regionsJson}};
 }
 
 void LoopReport::PrintTable(std::ostream& out, bool activeOnly) const
@@ -93,11 +114,7 @@ void LoopReport::PrintTable(std::ostream& out, bool activeOnly) const
     out << file << ": " << frameCount << " frames, " << Format("%.3f", Seconds(frameCount))
         << " s, " << sampleRate << " Hz, " << channelCount
         << (channelCount == 1 ? " channel\n" : " channels\n");
-    out << "  tempo " << Format("%.2f", loopTempo) << " BPM, meter " << bars
-        << (bars == 1 ? " bar of " : " bars of ") << beatsPerBar << "/" << beatUnit;
-    if (extraBeats)
-        out << " + " << extraBeats << (extraBeats == 1 ? " beat" : " beats");
-    out << "\n  sensitivity " << Format("%.2f", sensitivity);
+    out << "  " << meter.summary << "\n  sensitivity " << Format("%.2f", sensitivity);
     if (sensitivity > 0.0f)
         out << " (cuts at strength >= " << Format("%.3f", Threshold()) << ")";
     else

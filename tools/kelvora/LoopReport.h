@@ -3,8 +3,11 @@
 // drawn by WaveformSvg.
 #pragma once
 
+#include "tools/kelvora/LoopMeterEstimator.h"
+
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,6 +24,20 @@ struct LoopReport
         float strength = 0.0f;
         bool active = false; // cuts the loop at the chosen sensitivity
         bool detected = false;
+        bool locked = false;
+        bool deleted = false;
+        bool disabled = false; // switched off by the tool, e.g. a sliver before the first hit
+    };
+
+    // How the loop's meter and tempo were chosen.
+    struct MeterSource
+    {
+        MeterChoice chosen;
+        std::string from; // "--bars", "--loop-tempo", "the file name", "the onsets", ...
+        std::string summary;
+        std::optional<float> fixedLoopTempo;
+        std::optional<MeterChoice> runnerUp;
+        bool weakEvidence = false;
     };
 
     struct Region
@@ -39,10 +56,12 @@ struct LoopReport
     uint32_t extraBeats = 0;
     uint32_t beatsPerBar = 0;
     uint32_t beatUnit = 0;
+    MeterSource meter;
     float sensitivity = 0.0f;
     float detectionWindowMs = 0.0f;
     std::vector<Slice> slices;
-    std::vector<Region> regions; // the loop cut at the active slices, start to end
+    // The loop cut at the active slices, start to end; a silent lead-in is part of the first.
+    std::vector<Region> regions;
 
     // Strength a slice needs to cut: (1 - sensitivity)^2, or "none" (above 1) at sensitivity 0.
     double Threshold() const;

@@ -14,7 +14,8 @@ OutputPaths::OutputPaths(std::filesystem::path requestedPath, bool several, std:
 
 std::filesystem::path OutputPaths::For(const std::string& inputFile)
 {
-    const std::string stem = std::filesystem::path(inputFile).stem().string();
+    const std::string stem =
+        inputFile == "-" ? std::string("stdin") : std::filesystem::path(inputFile).stem().string();
     std::error_code error;
     std::filesystem::path path;
     if (std::filesystem::is_directory(requested, error))

@@ -2,6 +2,7 @@
 // block by block through Transport and Render, for a number of passes.
 #pragma once
 
+#include "tools/kelvora/AudioFormat.h"
 #include "tools/kelvora/EngineSettings.h"
 
 #include <CLI/CLI.hpp>
@@ -13,9 +14,8 @@
 namespace KelvoraCli
 {
 
-class AudioFile;
-class AudioFormat;
 class Console;
+class EngineSession;
 
 class RenderCommand
 {
@@ -26,13 +26,21 @@ public:
     bool Chosen() const { return command && command->parsed(); }
     int Run();
 
-    // Plays `passes` passes of the loop at the settings' tempo into `path`. Returns the number
-    // of frames written: passes x the engine's rendered length. Throws ToolError naming `name`
-    // or the output.
-    static uint64_t RenderLoop(AudioFile& audio, const EngineSettings& settings,
-                               const std::string& name, uint32_t passes,
-                               const std::filesystem::path& path, const AudioFormat& format,
-                               Console& console);
+    struct Result
+    {
+        uint64_t frames;    // passes x the engine's rendered length
+        AudioFormat format; // as requested, or RF64 for a WAV too large for its sizes
+        uint64_t clippedSamples;
+        float peak; // largest magnitude written, 1 = full scale
+    };
+
+    // Plays `passes` passes of the session's loop into `path` (StagedFile::StandardStream for
+    // stdout), scaled to a -1 dBFS peak when `normalize`. Refuses, before writing anything, a
+    // render longer than a day or larger than the format or the disk can take. Throws ToolError
+    // naming `name` or the output.
+    static Result RenderLoop(EngineSession& session, const std::string& name, uint32_t passes,
+                             bool normalize, const std::filesystem::path& path,
+                             const AudioFormat& format, Console& console, uint32_t blockSize);
 
     // "loop-90bpm" style name suffix for a tempo.
     static std::string TempoSuffix(float bpm);
@@ -46,6 +54,7 @@ private:
     EngineSettings settings;
     uint32_t passes = 1;
     int bitDepth = 0;
+    bool normalize = false;
 };
 
 } // namespace KelvoraCli

@@ -1,6 +1,7 @@
 #include "tools/kelvora/SfzMap.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace KelvoraCli
 {
@@ -12,9 +13,19 @@ SfzMap::SfzMap(std::string text) : comment(std::move(text))
     std::replace(comment.begin(), comment.end(), '\r', ' ');
 }
 
-void SfzMap::AddRegion(const std::string& sample, uint8_t key)
+void SfzMap::AddRegion(const std::string& sample, uint8_t key, uint8_t channel)
 {
-    regions.push_back({sample, static_cast<uint8_t>(key & 0x7F)});
+    regions.push_back(
+        {SafeName(sample), static_cast<uint8_t>(key & 0x7F), std::min<uint8_t>(channel, 16)});
+}
+
+std::string SfzMap::SafeName(const std::string& name)
+{
+    std::string safe = name;
+    for (char& c : safe)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-')
+            c = '_';
+    return safe;
 }
 
 std::string SfzMap::Text() const
@@ -24,9 +35,11 @@ std::string SfzMap::Text() const
     text += "<global>\nloop_mode=one_shot\n\n";
     for (const Region& region : regions)
     {
-        const std::string key = std::to_string(region.key);
-        // sample= last: its value runs to the end of the line, spaces included.
-        text += "<region> key=" + key + " sample=" + region.sample + "\n";
+        text += "<region> key=" + std::to_string(region.key);
+        if (region.channel > 0)
+            text += " lochan=" + std::to_string(region.channel) +
+                    " hichan=" + std::to_string(region.channel);
+        text += " sample=" + region.sample + "\n";
     }
     return text;
 }

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace KelvoraCli
 {
@@ -14,8 +16,16 @@ namespace KelvoraCli
 class StagedFile
 {
 public:
+    // The destination name that means standard output.
+    static constexpr const char* StandardStream = "-";
+
+    // Files no staged file may replace, for the rest of the run: the command's inputs. A
+    // destination that is one of them, or resolves to one through links, is refused.
+    static void ProtectInputs(const std::vector<std::string>& inputs);
+    static bool IsProtected(const std::filesystem::path& path);
+
     // Creates the temporary file. Throws ToolError naming the destination when its folder
-    // cannot be written.
+    // cannot be written or the destination is a protected input.
     explicit StagedFile(std::filesystem::path destination);
     ~StagedFile();
 
@@ -39,9 +49,11 @@ public:
 
 private:
     void Discard() noexcept;
+    void CopyToStandardOutput();
 
     std::filesystem::path destination;
     std::filesystem::path temporary;
+    bool toStandardOutput;
     int descriptor = -1;
     bool committed = false;
 };

@@ -9,9 +9,36 @@
 #include "tools/kelvora/ViewCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <exception>
 #include <new>
+#include <regex>
 #include <string>
+
+namespace
+{
+
+// The names a user can type as the first word, "analyse, render, export, demo".
+std::string SubcommandNames(CLI::App& app)
+{
+    std::string names;
+    for (const CLI::App* command : app.get_subcommands({}))
+        names += (names.empty() ? "" : ", ") + command->get_name();
+    return names;
+}
+
+// CLI11's wording where it says little to a user of this tool.
+std::string Explain(const CLI::ParseError& error)
+{
+    static const std::regex repeated("(\\S+): At Most 1 required but received (\\d+)");
+    std::smatch match;
+    const std::string message = error.what();
+    if (std::regex_search(message, match, repeated))
+        return match[1].str() + " was given " + match[2].str() + " times; give it once";
+    return message;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -39,6 +66,20 @@ int main(int argc, char** argv)
     demo.Register(app);
     view.Register(app);
 
+    app.footer("Example: kelvora render loop.wav -o slower.wav --tempo 90\n"
+               "Run kelvora COMMAND --help for each command's options.");
+
+    // Anything but an option in the first place must be a command; CLI11 would only say that
+    // one is required.
+    const auto commands = app.get_subcommands({});
+    if (argc > 1 && argv[1][0] != '-' &&
+        std::none_of(commands.begin(), commands.end(),
+                     [&](const CLI::App* command) { return command->check_name(argv[1]); }))
+    {
+        console.Error(std::string("'") + argv[1] + "' is not a kelvora command; use one of " +
+                      SubcommandNames(app) + " (see kelvora --help)");
+        return 2;
+    }
     try
     {
         app.parse(argc, argv);
@@ -50,7 +91,7 @@ int main(int argc, char** argv)
     catch (const CLI::ParseError& error)
     {
         // One line, like every other error, instead of CLI11's two.
-        console.Error(std::string(error.what()) + " (see kelvora --help)");
+        console.Error(Explain(error) + " (see kelvora --help)");
         return 2;
     }
 
