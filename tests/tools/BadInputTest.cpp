@@ -10,10 +10,14 @@ namespace
 TEST(BadInputTest, EachIsRefusedWithItsErrorAndLeavesNothingBehind)
 {
     TempFolder folder;
-    const std::string good = (folder / "good.wav").string();
+    // The name gives the tempo, so no case warns about a guessed one.
+    const std::string good = (folder / "good-120bpm.wav").string();
     const std::string out = (folder / "out.wav").string();
+    const std::string link = (folder / "link.wav").string();
     TestAudio::Clicks(44100, 44100, 2, {0, 11025, 22050}).Write(good);
+    std::filesystem::create_symlink("good-120bpm.wav", link);
     std::ofstream(out, std::ios::binary) << "an earlier render";
+    std::ofstream(folder / "late.csv") << "0\n44101\n";
     std::ofstream(folder / "notes.wav") << "not samples, just words in a text file\n";
     std::ofstream(folder / "empty.wav").close();
     const std::set<std::string> before = folder.Entries();
@@ -39,17 +43,36 @@ TEST(BadInputTest, EachIsRefusedWithItsErrorAndLeavesNothingBehind)
     for (const std::string sensitivity : {"1.5", "NaN"})
         cases.push_back({{"analyse", good, "-s", sensitivity}, 2, {"--sensitivity", sensitivity}});
     const std::string nowhere = (folder / "no-such-folder" / "out.wav").string();
-    cases.insert(cases.end(),
-                 {{{"render", good, "-o", nowhere, "-t", "100"},
-                   1,
-                   {nowhere, "cannot write to folder", "No such file or directory"}},
-                  // A 64 KiB cap on file sizes makes the writes fail part-way: the old file
-                  // stays, and the export's new folder goes again with the failed slices.
-                  {{"render", good, "-o", out, "-t", "60"}, 1, {out, "write failed"}, 64},
-                  {{"export", good, "--dir", (folder / "slices").string()},
-                   1,
-                   {"good-slice01.wav", "write failed"},
-                   64}});
+    cases.insert(
+        cases.end(),
+        {{{"frob", good}, 2, {"'frob' is not a kelvora command", "render, export"}},
+         {{"render", good, "-o", out, "-t", "90", "-t", "100"},
+          2,
+          {"--tempo was given 2 times; give it once"}},
+         {{"analyse", "--svg", good, good}, 2, {"--svg", "ends in .svg"}},
+         {{"analyse", "--svg", (folder / "x.png").string(), good}, 2, {"x.png"}},
+         // Outputs that are an input, directly or through a link.
+         {{"render", good, "-o", good, "-t", "100"}, 1, {good, "is one of the inputs"}},
+         {{"render", good, "-o", link, "-t", "100"}, 1, {link, "is one of the inputs"}},
+         // Refused before writing: at 0.001 BPM the one-second loop lasts 33 333 hours; 200
+         // passes at 1 BPM (6.7 hours) are 8.5 GB, past what AIFF's sizes can say.
+         {{"render", good, "-o", out, "-t", "0.001"}, 1, {"hours, more than 24"}},
+         {{"render", good, "-o", (folder / "big.aiff").string(), "-t", "1", "--passes", "200"},
+          1,
+          {"8.47 GB", "more than AIFF 32-bit float can"}},
+         {{"render", good, "-o", out, "-t", "90", "--slices", (folder / "late.csv").string()},
+          1,
+          {"late.csv", "frame 44101 lies past the end"}},
+         {{"render", good, "-o", nowhere, "-t", "100"},
+          1,
+          {nowhere, "cannot write to folder", "No such file or directory"}},
+         // A 64 KiB cap on file sizes makes the writes fail part-way: the old file
+         // stays, and the export's new folder goes again with the failed slices.
+         {{"render", good, "-o", out, "-t", "60"}, 1, {out, "write failed"}, 64},
+         {{"export", good, "--dir", (folder / "slices").string()},
+          1,
+          {"good-120bpm-slice01.wav", "write failed"},
+          64}});
 
     for (const Case& c : cases)
     {

@@ -16,7 +16,10 @@ TEST_F(ToolTest, AnalyseFindsExactlyTheHitsAndItsRegionsTileTheLoop)
     EXPECT_EQ(report["frames"], Frames);
     EXPECT_EQ(report["sampleRate"], Rate);
     EXPECT_EQ(report["channels"], 2);
-    EXPECT_NEAR(report["loopTempo"].get<double>(), 240.0, 1e-3); // 8 beats in 2 seconds
+    // Hits on every quarter note of 22050 frames: one bar of 4/4 at 120 BPM, found from them.
+    EXPECT_NEAR(report["loopTempo"].get<double>(), 120.0, 1e-3);
+    EXPECT_EQ(report["meter"]["bars"], 1);
+    EXPECT_EQ(report["meterChoice"]["summary"], "tempo 120.0 BPM: 1 bar of 4/4, from the onsets");
 
     std::vector<long> active;
     for (const auto& slice : report["slices"])
@@ -41,7 +44,7 @@ TEST_F(ToolTest, AnalyseFindsExactlyTheHitsAndItsRegionsTileTheLoop)
 
 TEST_F(ToolTest, RenderAtHalfTempoIsTwiceAsLongWithTheOnsetsMoved)
 {
-    const ProcessResult run = Run("render", {"-o", (folder / "half.wav").string(), "-t", "120"});
+    const ProcessResult run = Run("render", {"-o", (folder / "half.wav").string(), "-t", "60"});
     ASSERT_EQ(run.status, 0) << run.err;
     const TestAudio out = TestAudio::Read(folder / "half.wav");
     EXPECT_EQ(out.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
@@ -76,15 +79,15 @@ TEST_F(ToolTest, ExportedSlicesJoinToTheSourceAndMidiNotesSitWhereTheyDo)
     }
     EXPECT_EQ(joined, source.samples);
 
-    // 240 quarter notes a minute are 250 000 us each; notes start at key 36.
+    // 120 quarter notes a minute are 500 000 us each; notes start at key 36.
     const nlohmann::json midi = ReadBack("midi", out / "clicks.mid");
     EXPECT_EQ(midi["type"], 1);
     EXPECT_EQ(midi["tracks"], 2);
     EXPECT_EQ(midi["unfinishedNotes"], 0);
-    EXPECT_EQ(midi["tempos"], nlohmann::json::array({250000}));
+    EXPECT_EQ(midi["tempos"], nlohmann::json::array({500000}));
     EXPECT_EQ(midi["timeSignatures"], nlohmann::json::array({{4, 4}}));
     // Note times are whole ticks, so they are within one tick of the slices' frames.
-    const double tick = 0.25 / midi["ticksPerBeat"].get<double>();
+    const double tick = 0.5 / midi["ticksPerBeat"].get<double>();
     const nlohmann::json& notes = midi["notes"];
     ASSERT_EQ(notes.size(), slices.size());
     double start = 0.0;

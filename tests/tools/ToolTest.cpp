@@ -1,5 +1,7 @@
 #include "ToolTest.h"
 
+#include "tools/kelvora/AudioFormat.h"
+
 #include <cmath>
 #include <fstream>
 #include <sndfile.h>
@@ -51,7 +53,8 @@ std::string Word(const std::string& text)
 }
 
 ProcessResult Run(const std::string& program, const std::vector<std::string>& args,
-                  const std::filesystem::path& workingFolder, int fileSizeLimitKiB)
+                  const std::filesystem::path& workingFolder, int fileSizeLimitKiB,
+                  const std::filesystem::path& standardInput = "/dev/null")
 {
     const TempFolder capture;
     std::string command;
@@ -64,7 +67,8 @@ ProcessResult Run(const std::string& program, const std::vector<std::string>& ar
     command += "exec" + Word(program);
     for (const std::string& arg : args)
         command += Word(arg);
-    command += " </dev/null >" + Word(capture / "out") + " 2>" + Word(capture / "err");
+    command +=
+        " <" + Word(standardInput) + " >" + Word(capture / "out") + " 2>" + Word(capture / "err");
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, capture.Text("out"), capture.Text("err")};
 }
@@ -72,9 +76,11 @@ ProcessResult Run(const std::string& program, const std::vector<std::string>& ar
 } // namespace
 
 ProcessResult Kelvora(const std::vector<std::string>& args,
-                      const std::filesystem::path& workingFolder, int fileSizeLimitKiB)
+                      const std::filesystem::path& workingFolder, int fileSizeLimitKiB,
+                      const std::filesystem::path& standardInput)
 {
-    return Run(KELVORA_TOOL, args, workingFolder, fileSizeLimitKiB);
+    return Run(KELVORA_TOOL, args, workingFolder, fileSizeLimitKiB,
+               standardInput.empty() ? "/dev/null" : standardInput);
 }
 
 nlohmann::json ReadBack(const std::string& kind, const std::filesystem::path& file)
@@ -154,4 +160,27 @@ std::vector<size_t> TestAudio::Onsets(float threshold, size_t quietFrames) const
         lastLoud = i;
     }
     return onsets;
+}
+
+double TestAudio::GapPercent() const
+{
+    const size_t window = static_cast<size_t>(sampleRate / 100);
+    size_t windows = 0;
+    size_t quiet = 0;
+    for (size_t start = 0; start + window <= Frames(); start += window, ++windows)
+    {
+        float peak = 0.0f;
+        for (const auto& channel : samples)
+            for (size_t i = start; i < start + window; ++i)
+                peak = std::max(peak, std::fabs(channel[i]));
+        quiet += peak < 0.001f ? 1 : 0;
+    }
+    return windows ? 100.0 * static_cast<double>(quiet) / static_cast<double>(windows) : 0.0;
+}
+
+void WriteDrumLoop(const std::filesystem::path& path, double bpm, uint32_t bars,
+                   const KelvoraCli::DrumLoopSynth::Groove& groove)
+{
+    const KelvoraCli::DrumLoopSynth synth(44100, bpm, bars, groove);
+    synth.Render().Write(path, KelvoraCli::AudioFormat::ForPath(path, 0));
 }

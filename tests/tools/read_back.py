@@ -15,9 +15,10 @@ def midi(path):
     for message in midi:  # all tracks merged, times in seconds
         seconds += message.time
         if message.type == "note_on" and message.velocity > 0:
-            sounding[message.note] = seconds
+            sounding[message.channel, message.note] = seconds
         elif message.type in ("note_on", "note_off"):
-            notes.append({"note": message.note, "start": sounding.pop(message.note),
+            notes.append({"note": message.note, "channel": message.channel,
+                          "start": sounding.pop((message.channel, message.note)),
                           "end": seconds})
     return {"type": midi.type, "ticksPerBeat": midi.ticks_per_beat, "tracks": len(midi.tracks),
             "tempos": [m.tempo for m in events if m.type == "set_tempo"],

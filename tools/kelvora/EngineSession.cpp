@@ -86,6 +86,7 @@ EngineSession::EngineSession(const AudioFile& audio, const EngineSettings& setti
         {
             const SliceList::Saved& saved = *userCuts->saved;
             meter.chosen = {saved.bars, saved.extraBeats, saved.beatsPerBar, saved.beatUnit};
+            meter.chosen.confidence = 1.0;
             meter.fixedLoopTempo = saved.fixedLoopTempo;
             meter.from = "the slice file";
             savedSensitivity = saved.sensitivity;
@@ -117,8 +118,11 @@ EngineSession::EngineSession(const AudioFile& audio, const EngineSettings& setti
         disabled.assign(engine->GetSliceCount(), false);
         if (userCuts && userCuts->saved)
             for (uint32_t i = 0; i < userCuts->points.size(); ++i)
+            {
                 if (userCuts->points[i].disabled)
                     disabled[i] = engine->DisableSlice(i);
+                foundByAnalysis.push_back(userCuts->points[i].detected);
+            }
         if (settings.snapToZeroCrossing)
             SnapToZeroCrossings();
         if (cutsFromAnalysis)
@@ -162,6 +166,7 @@ void EngineSession::ChooseMeter(const EngineSettings& settings)
     }
     if (settings.bars || settings.loopTempo)
     {
+        chosen.confidence = 1.0; // the user knows
         meter.summary = KelvoraCli::MeterSummary(chosen, "from " + meter.from);
         return;
     }
@@ -380,7 +385,8 @@ LoopReport EngineSession::Report() const
         slice.position = info.position;
         slice.strength = info.strength;
         slice.active = IsActive(info, i);
-        slice.detected = info.detected;
+        slice.detected = info.detected || (i < foundByAnalysis.size() && foundByAnalysis[i] &&
+                                           info.position == info.sourcePosition);
         slice.locked = info.lockedOn;
         slice.deleted = info.deleted;
         slice.disabled = i < disabled.size() && disabled[i];

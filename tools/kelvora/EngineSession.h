@@ -74,7 +74,8 @@ private:
     LoopReport::MeterSource meter;
     std::optional<float> savedSensitivity;
     bool cutsFromAnalysis = true;
-    std::vector<bool> disabled; // per point: switched off by this session
+    std::vector<bool> disabled;        // per point: switched off by this session
+    std::vector<bool> foundByAnalysis; // per point of a saved analysis: detected, not edited
     std::vector<std::string> warnings;
 };
 

@@ -67,6 +67,7 @@ SliceList FromJson(const nlohmann::json& record)
             point.locked = slice.value("active", true);
         point.deleted = slice.value("deleted", false);
         point.disabled = slice.value("disabled", false);
+        point.detected = slice.value("detected", false);
         list.points.push_back(point);
     }
     return list;

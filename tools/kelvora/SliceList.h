@@ -22,6 +22,7 @@ struct SliceList
         bool locked = true;
         bool deleted = false;
         bool disabled = false; // switched off by the tool (DisableSlice)
+        bool detected = false; // found by the analysis and not edited since
     };
 
     // What a saved analysis knew about the loop besides its points.

@@ -1,0 +1,247 @@
+// How the tool takes a loop: its tempo and bars found (or given), the cuts the user chooses, and
+// renders that stay continuous.
+#include "ToolTest.h"
+
+#include <cmath>
+#include <fstream>
+
+namespace
+{
+
+using Groove = KelvoraCli::DrumLoopSynth::Groove;
+
+nlohmann::json Analysed(const std::vector<std::string>& args)
+{
+    std::vector<std::string> all{"analyse", "--json"};
+    all.insert(all.end(), args.begin(), args.end());
+    const ProcessResult run = Kelvora(all);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.status == 0 ? nlohmann::json::parse(run.out).at(0) : nlohmann::json();
+}
+
+TEST(LoopChoiceTest, EachLoopPlaysAtItsOwnTempoFromOptionsFileNameOrOnsets)
+{
+    struct Case
+    {
+        std::string name;
+        double bpm;
+        uint32_t bars;
+        Groove groove;
+        std::vector<std::string> options;
+        double tempo; // what the tool should take the loop to be
+        uint32_t expectedBars;
+        std::string summary;
+    };
+    const std::vector<Case> cases{
+        {"one-bar.wav", 120, 1, {}, {}, 120, 1, "tempo 120.0 BPM: 1 bar of 4/4, from the onsets"},
+        {"two-bars.wav", 96, 2, {}, {}, 96, 2, "tempo 96.0 BPM: 2 bars of 4/4, from the onsets"},
+        {"four-bars.wav",
+         140,
+         4,
+         {},
+         {},
+         140,
+         4,
+         "tempo 140.0 BPM: 4 bars of 4/4, from the onsets"},
+        {"waltz.wav",
+         150,
+         2,
+         {.beatsPerBar = 3},
+         {},
+         150,
+         2,
+         "tempo 150.0 BPM: 2 bars of 3/4, from the onsets"},
+        {"swung.wav",
+         100,
+         2,
+         {.swing = 0.7},
+         {},
+         100,
+         2,
+         "tempo 100.0 BPM: 2 bars of 4/4, from the onsets"},
+        {"pickup.wav",
+         110,
+         2,
+         {.pickup = true},
+         {},
+         110,
+         2,
+         "tempo 110.0 BPM: 2 bars of 4/4, from the onsets"},
+        {"Funk Loop 87 BPM.wav",
+         87,
+         1,
+         {},
+         {},
+         87,
+         1,
+         "tempo 87.0 BPM: 1 bar of 4/4, from the file name"},
+        // The options win over the file name and the onsets.
+        {"break_90bpm.wav",
+         90,
+         2,
+         {},
+         {"--bars", "4"},
+         180,
+         4,
+         "tempo 180.0 BPM: 4 bars of 4/4, from --bars"},
+        {"ride.wav",
+         120,
+         1,
+         {},
+         {"--loop-tempo", "240"},
+         240,
+         2,
+         "tempo 240.0 BPM: 2 bars of 4/4, from --loop-tempo"},
+    };
+    TempFolder folder;
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path loop = folder / c.name;
+        WriteDrumLoop(loop, c.bpm, c.bars, c.groove);
+        std::vector<std::string> args{loop.string()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const nlohmann::json report = Analysed(args);
+        EXPECT_NEAR(report["loopTempo"].get<double>(), c.tempo, c.tempo * 1e-4);
+        EXPECT_EQ(report["meter"]["bars"], c.expectedBars);
+        EXPECT_EQ(report["meterChoice"]["summary"], c.summary);
+        EXPECT_GT(report["meterChoice"]["confidence"].get<double>(), 0.0);
+    }
+
+    // The render says the same in its first line and plays the loop at the asked tempo: one bar
+    // at 120 BPM played at 90 lasts 4 x 60 / 90 seconds.
+    const ProcessResult render = Kelvora({"render", (folder / "one-bar.wav").string(), "-o",
+                                          (folder / "out.wav").string(), "-t", "90"});
+    ASSERT_EQ(render.status, 0) << render.err;
+    EXPECT_EQ(render.out.substr(0, render.out.find('\n')),
+              (folder / "one-bar.wav").string() +
+                  ": tempo 120.0 BPM: 1 bar of 4/4, from the onsets");
+    EXPECT_EQ(TestAudio::Read(folder / "out.wav").Frames(), 117600u);
+
+    // Two lone clicks a second apart say nothing of bars: the tool warns instead of guessing
+    // silently.
+    TestAudio::Clicks(44100, 88200, 1, {0, 44100}).Write(folder / "sparse.wav");
+    const ProcessResult sparse = Kelvora({"analyse", (folder / "sparse.wav").string()});
+    EXPECT_EQ(sparse.status, 0);
+    EXPECT_NE(sparse.err.find("warning: " + (folder / "sparse.wav").string() +
+                              ": the onsets say little about the loop's tempo"),
+              std::string::npos)
+        << sparse.err;
+}
+
+// Cuts the user chooses replace the analysis: a saved analysis (with the sliver the tool switched
+// off before the first hit) re-renders bit for bit, a CSV cuts exactly there, a grid cuts on the
+// meter's grid, and snapping moves each cut onto a zero crossing nearby.
+TEST(LoopChoiceTest, UserCutsComeFromASavedAnalysisACsvAGridOrZeroCrossings)
+{
+    TempFolder folder;
+    const std::string loop = (folder / "groove.wav").string();
+    // Eighth notes of one bar at 120 BPM, the first 40 frames in: the analysis cuts just before
+    // it, and the tool switches that cut off rather than leave a sliver of a slice.
+    TestAudio::Clicks(44100, 88200, 2, {40, 11025, 22050, 33075, 44100, 55125, 66150, 77175})
+        .Write(loop);
+    const ProcessResult saved = Kelvora({"analyse", "--json", loop});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    std::ofstream(folder / "saved.json") << saved.out;
+    const nlohmann::json original = nlohmann::json::parse(saved.out).at(0);
+    std::vector<uint32_t> disabled;
+    for (const auto& slice : original["slices"])
+        if (slice["disabled"].get<bool>())
+            disabled.push_back(slice["position"].get<uint32_t>());
+    ASSERT_EQ(disabled.size(), 1u);
+    EXPECT_LT(disabled[0], 220u); // 5 ms
+    EXPECT_GT(disabled[0], 0u);
+    EXPECT_EQ(original["regions"].size(), 8u);
+    EXPECT_NEAR(original["regions"][1]["start"].get<double>(), 11025.0, 16.0);
+    std::ofstream(folder / "cuts.csv") << "frame\n0\n1000\n30000, 60000\n";
+
+    struct Case
+    {
+        std::vector<std::string> options;
+        std::vector<uint32_t> starts; // the regions expected; empty: the saved analysis's own
+    };
+    const double eighth = 88200.0 / 8.0;
+    std::vector<uint32_t> grid;
+    for (int k = 0; k < 8; ++k)
+        grid.push_back(static_cast<uint32_t>(std::floor(k * eighth + 0.5)));
+    const std::vector<Case> cases{
+        {{"--slices", (folder / "saved.json").string()}, {}},
+        {{"--slices", (folder / "cuts.csv").string()}, {0, 1000, 30000, 60000}},
+        {{"--grid", "1/8"}, grid},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.options[0]);
+        std::vector<std::string> args{loop};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const nlohmann::json report = Analysed(args);
+        std::vector<uint32_t> starts;
+        for (const auto& region : report["regions"])
+            starts.push_back(region["start"].get<uint32_t>());
+        if (c.starts.empty())
+        {
+            EXPECT_EQ(report["slices"], original["slices"]);
+            EXPECT_EQ(report["regions"], original["regions"]);
+            EXPECT_EQ(report["meter"], original["meter"]);
+        }
+        else
+            EXPECT_EQ(starts, c.starts);
+    }
+
+    // The saved analysis renders the same bytes as the analysis itself.
+    const std::string plain = (folder / "plain.wav").string();
+    const std::string restored = (folder / "restored.wav").string();
+    ASSERT_EQ(Kelvora({"render", loop, "-o", plain, "-t", "97"}).status, 0);
+    ASSERT_EQ(Kelvora({"render", loop, "-o", restored, "-t", "97", "--slices",
+                       (folder / "saved.json").string()})
+                  .status,
+              0);
+    EXPECT_EQ(folder.Text("plain.wav"), folder.Text("restored.wav"));
+    EXPECT_GT(folder.Text("plain.wav").size(), 100000u);
+
+    // Snapped cuts sit where the mono sum changes sign, at most 2 ms (88 frames) from the
+    // analysis's cut.
+    const nlohmann::json snapped = Analysed({loop, "--snap", "zero-crossing"});
+    const TestAudio audio = TestAudio::Read(loop);
+    ASSERT_EQ(snapped["regions"].size(), original["regions"].size());
+    for (size_t i = 1; i < snapped["regions"].size(); ++i)
+    {
+        const auto at = snapped["regions"][i]["start"].get<size_t>();
+        const auto was = original["regions"][i]["start"].get<size_t>();
+        EXPECT_LE(std::max(at, was) - std::min(at, was), 88u) << i;
+        const float before = audio.samples[0][at - 1] + audio.samples[1][at - 1];
+        const float after = audio.samples[0][at] + audio.samples[1][at];
+        EXPECT_TRUE(after == 0.0f || (before < 0.0f) != (after < 0.0f)) << i;
+    }
+}
+
+// A loop over a sustained pad played 25 % slower: by default no 10 ms window of the render falls
+// silent, as in the source; without tail extension a quarter of them do.
+TEST(LoopChoiceTest, RendersStayContinuousOverASustainedBedByDefault)
+{
+    TempFolder folder;
+    TestAudio loop =
+        TestAudio::Clicks(44100, 88200, 2, {0, 11025, 22050, 33075, 44100, 55125, 66150, 77175});
+    for (auto& channel : loop.samples)
+        for (size_t i = 0; i < channel.size(); ++i)
+            channel[i] += 0.1f * static_cast<float>(std::sin(2.0 * 3.14159265358979 * 220.0 *
+                                                             static_cast<double>(i) / 44100.0));
+    loop.Write(folder / "pad.wav");
+    EXPECT_EQ(loop.GapPercent(), 0.0);
+    for (const auto& [extension, low, high] :
+         {std::tuple<std::string, double, double>{"", 0.0, 0.0}, {"0", 15.0, 35.0}})
+    {
+        std::vector<std::string> args{"render", (folder / "pad.wav").string(),
+                                      "-o",     (folder / "out.wav").string(),
+                                      "-t",     "90",
+                                      "--bars", "1"};
+        if (!extension.empty())
+            args.insert(args.end(), {"--tail-extension", extension});
+        ASSERT_EQ(Kelvora(args).status, 0);
+        const double gaps = TestAudio::Read(folder / "out.wav").GapPercent();
+        EXPECT_GE(gaps, low) << extension;
+        EXPECT_LE(gaps, high) << extension;
+    }
+}
+
+} // namespace
