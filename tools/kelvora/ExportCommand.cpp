@@ -176,9 +176,11 @@ void ExportCommand::WriteSlices(const std::string& file, const AudioFile& audio,
     const size_t count = report.regions.size();
 
     const SliceKey last = KeyFor(count - 1, count, static_cast<uint8_t>(baseNote));
-    SfzMap sfz("Slices of " + std::filesystem::path(file).filename().string() + ", " +
-               Counted(count, "key") + " from " + std::to_string(baseNote) +
-               (last.channel > 0 ? " on MIDI channels 1 to " + std::to_string(last.channel) : ""));
+    const std::string keys =
+        last.channel > 0 ? Counted(count, "slice") + " on keys " + std::to_string(baseNote) +
+                               " to 127 of MIDI channels 1 to " + std::to_string(last.channel)
+                         : Counted(count, "key") + " from " + std::to_string(baseNote);
+    SfzMap sfz("Slices of " + std::filesystem::path(file).filename().string() + ", " + keys);
     // Everything is staged first and renamed at the end, so a failure leaves no partial set.
     std::vector<std::unique_ptr<AudioWriter>> slices;
     std::set<std::string> names;
