@@ -213,6 +213,8 @@ void EngineSession::ChooseMeter(const EngineSettings& settings)
 
 void EngineSession::TakeUserCuts(const EngineSettings& settings)
 {
+    if (!(meter.chosen.tempoBpm > 0.0))
+        throw ToolError::About(name, "no grid without a tempo; give --bars or --loop-tempo");
     // A grid cell of 1/division of a whole note, in beats of the chosen meter.
     const double beatFrames = 60.0 * sampleRate / meter.chosen.tempoBpm;
     const double cellFrames = beatFrames * meter.chosen.beatUnit / *settings.gridDivision;
@@ -301,7 +303,8 @@ void EngineSession::SnapToZeroCrossings()
             continue;
         // Cuts stay between their neighbours, so the list keeps its order.
         const uint32_t low = i > 0 ? points[i - 1].position + 1 : 0;
-        const uint32_t high = i + 1 < points.size() ? points[i + 1].position - 1 : frameCount;
+        const uint32_t high =
+            i + 1 < points.size() ? std::max(points[i + 1].position, 1u) - 1 : frameCount;
         for (uint32_t distance = 0; distance <= window; ++distance)
         {
             const uint32_t earlier = point.position >= distance ? point.position - distance : 0;

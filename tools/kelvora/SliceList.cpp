@@ -52,6 +52,7 @@ SliceList FromJson(const nlohmann::json& record)
     if (record.value("loopTempoFixed", false))
         saved.fixedLoopTempo = record.at("loopTempo").get<float>();
     saved.sensitivity = record.value("sensitivity", 0.0f);
+    saved.frameCount = record.value("frames", uint64_t(0));
     list.saved = saved;
     for (const auto& slice : record.at("slices"))
     {
@@ -143,6 +144,10 @@ SliceList SliceList::Read(const std::filesystem::path& path, const std::string& 
     }
     if (list.points.empty())
         throw ToolError::About(name, "holds no slice points");
+    if (list.saved && list.saved->frameCount != 0 && list.saved->frameCount != frameCount)
+        throw ToolError::About(name, "was saved for a loop of " +
+                                         std::to_string(list.saved->frameCount) + " frames; " +
+                                         input + " has " + std::to_string(frameCount));
     for (size_t i = 0; i < list.points.size(); ++i)
     {
         if (list.points[i].position > frameCount)

@@ -34,6 +34,7 @@ struct SliceList
         uint32_t beatUnit = 4;
         std::optional<float> fixedLoopTempo;
         float sensitivity = 0.0f;
+        uint64_t frameCount = 0; // of the loop it was saved for; 0 when not said
     };
 
     std::vector<Point> points;  // ascending by position
