@@ -21,14 +21,17 @@ def run_cli(*args):
 
 
 CLI_CASES = [
-    # (channels, analysis options, playback options, the same as Loop keywords, passes)
-    (2, [], ["--tempo", 180], dict(tempo=180), 1),
-    (1, ["--sensitivity", 0.7], ["--tempo", 97.5, "--transpose", -2, "--decay", 120,
-                                 "--sustain", -12],
+    # (channels, analysis options, playback options, the same as Loop keywords, passes); the
+    # tool's own defaults (a meter found from the loop, tail extension 1) are set back to the
+    # engine's, which Loop keeps
+    (2, ["--bars", 2], ["--tempo", 180, "--tail-extension", 0], dict(tempo=180), 1),
+    (1, ["--sensitivity", 0.7, "--bars", 2], ["--tempo", 97.5, "--transpose", -2, "--decay", 120,
+                                              "--sustain", -12, "--tail-extension", 0],
      dict(sensitivity=0.7, tempo=97.5, transpose=-2, decay=120, sustain=-12), 1),
     (2, ["--bars", 1, "--detection-window", 40],
      ["--tempo", 150, "--output-rate", 48000, "--tail-from-sound-end", "off",
-      "--tail-loop-position", 0.3, "--gain", -6, "--attack", 3, "--passes", 2],
+      "--tail-loop-position", 0.3, "--gain", -6, "--attack", 3, "--passes", 2,
+      "--tail-extension", 0],
      dict(bars=1, detection_window=40, tempo=150, output_rate=48000, tail_from_sound_end=False,
           tail_loop_position=0.3, gain=-6, attack=3), 2),
 ]
