@@ -43,7 +43,7 @@ void DemoCommand::Register(CLI::App& app)
     command->add_option("-d,--dir", folder, "Folder for the demo's files (created if missing)")
         ->capture_default_str()
         ->type_name("DIR");
-    command->footer("Example: kelvora demo --dir /tmp/demo\n"
+    command->footer("Example: kelvora demo --dir my-demo\n"
                     "  needs no input and shows what the tool does in a few seconds.");
 }
 
