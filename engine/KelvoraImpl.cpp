@@ -1,5 +1,6 @@
 #include "engine/KelvoraImpl.h"
 
+#include "Util/DenormalGuard.h"
 #include "dsp/foundation/Decibels.h"
 
 #include <algorithm>
@@ -102,16 +103,19 @@ void KelvoraImpl::SyncAll()
 
 void KelvoraImpl::PushAll()
 {
+    const Util::DenormalGuard flushDenormals;
     sdk->SetAll(*points, *meter, *shaping, false);
 }
 
 void KelvoraImpl::PushMeter()
 {
+    const Util::DenormalGuard flushDenormals;
     sdk->SetMeter(*meter);
 }
 
 void KelvoraImpl::PushShaping()
 {
+    const Util::DenormalGuard flushDenormals;
     sdk->SetShaping(*shaping);
 }
 
@@ -120,6 +124,7 @@ void KelvoraImpl::PushShaping()
 void KelvoraImpl::SetLoop(uint32_t frameCount, uint32_t channelCount, float** channels, float tempo,
                           const SliceInfo* slices, uint32_t sliceCount)
 {
+    const Util::DenormalGuard flushDenormals;
     source->sampleRate = sampleRate;
     source->channelCount = channelCount;
     source->frameCount = frameCount;
@@ -198,6 +203,7 @@ void KelvoraImpl::ImportSlices(const SliceInfo* slices, uint32_t sliceCount, flo
 
 void KelvoraImpl::SetOutputSampleRate(uint32_t rate)
 {
+    const Util::DenormalGuard flushDenormals;
     sdk->SetOutputSampleRate(static_cast<float>(rate));
 }
 
@@ -244,6 +250,7 @@ float KelvoraImpl::GetDetectionWindow()
 
 void KelvoraImpl::SetDetectionWindow(float ms)
 {
+    const Util::DenormalGuard flushDenormals;
     sdk->SetDetectionWindow(ms);
 }
 
@@ -517,6 +524,7 @@ bool KelvoraImpl::DisableSlice(uint32_t index)
 
 bool KelvoraImpl::Transport(uint32_t command, uint32_t sliceIndex)
 {
+    const Util::DenormalGuard flushDenormals;
     switch (command)
     {
     case 0:
@@ -564,6 +572,7 @@ uint32_t KelvoraImpl::TicksToSamples(float ticks, float bpm)
 
 void KelvoraImpl::Render(uint32_t frameCount, float** outputs)
 {
+    const Util::DenormalGuard flushDenormals;
     sdk->Render(frameCount, outputs);
 }
 

@@ -16,6 +16,10 @@ namespace VoKelvora
 // The engine behind the public interface. The Loop's settings blocks are authoritative: every
 // setter refreshes the engine's working copy from the Loop, changes it and pushes the whole block
 // back, which rebuilds the playback plan and resynchronises playback. Getters read the Loop.
+// Everything that computes on audio or rebuilds the plan (the analysis, every push, transport and
+// Render) runs under a Util::DenormalGuard: denormal audio costs nothing extra and never reaches
+// the output, the host's floating-point mode is back on return, and a rebuild gives the same
+// result whichever call caused it.
 class KelvoraImpl final : public KelvoraEngine
 {
 public:
