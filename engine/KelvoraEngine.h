@@ -24,10 +24,10 @@
 //    setters allocate only when the point or slice list grows past its largest size so far.
 //    SetLoop and SetDetectionWindow run the analysis (tens of ms per 30 s of audio) and
 //    allocate; neither belongs on the audio thread.
-//  - Calls that analyse, rebuild the playback plan or render run with denormals flushed to zero
-//    (flush-to-zero and denormals-are-zero on x86-64) and restore the caller's floating-point mode
-//    before they return. Denormal audio counts as silence and never reaches the output; a denormal
-//    setting is stored and read back as given, but acts as 0.
+//  - Every call other than a getter runs with denormals flushed to zero (flush-to-zero and
+//    denormals-are-zero on x86-64) and restores the caller's floating-point mode before it
+//    returns. Denormal audio counts as silence and never reaches the output; a denormal setting
+//    is stored and read back as given but acts as 0 (a detection window compares equal to 0).
 #ifndef KELVORA_ENGINE_H
 #define KELVORA_ENGINE_H
 

@@ -103,19 +103,16 @@ void KelvoraImpl::SyncAll()
 
 void KelvoraImpl::PushAll()
 {
-    const Util::DenormalGuard flushDenormals;
     sdk->SetAll(*points, *meter, *shaping, false);
 }
 
 void KelvoraImpl::PushMeter()
 {
-    const Util::DenormalGuard flushDenormals;
     sdk->SetMeter(*meter);
 }
 
 void KelvoraImpl::PushShaping()
 {
-    const Util::DenormalGuard flushDenormals;
     sdk->SetShaping(*shaping);
 }
 
@@ -236,6 +233,7 @@ float KelvoraImpl::GetSensitivity()
 
 void KelvoraImpl::SetSensitivity(float sensitivity)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncPoints();
     SyncMeter();
     SyncShaping();
@@ -264,6 +262,7 @@ float KelvoraImpl::GetLoopTempo()
 
 void KelvoraImpl::SetLoopTempo(float bpm)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncMeter();
     if (bpm > 0.0f)
         meter->fixedTempo = bpm;
@@ -279,6 +278,7 @@ float KelvoraImpl::GetTempo()
 
 void KelvoraImpl::SetTempo(float bpm)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncMeter();
     meter->tempo = bpm;
     PushMeter();
@@ -291,6 +291,7 @@ uint32_t KelvoraImpl::GetTicksPerBeat()
 
 void KelvoraImpl::SetTicksPerBeat(uint32_t ticks)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncMeter();
     meter->ticksPerBeat = ticks;
     PushMeter();
@@ -309,6 +310,7 @@ void KelvoraImpl::GetMeter(MeterLayout* out)
 
 void KelvoraImpl::SetMeter(const MeterLayout* in)
 {
+    const Util::DenormalGuard flushDenormals;
     if (!in)
         return;
     SyncMeter();
@@ -328,6 +330,7 @@ float KelvoraImpl::GetFineTune()
 
 void KelvoraImpl::SetFineTune(float cents)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->cents = cents;
     PushShaping();
@@ -340,6 +343,7 @@ float KelvoraImpl::GetTranspose()
 
 void KelvoraImpl::SetTranspose(float semitones)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->semitones = semitones;
     PushShaping();
@@ -352,6 +356,7 @@ float KelvoraImpl::GetTailExtension()
 
 void KelvoraImpl::SetTailExtension(float amount)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->tailExtension = amount;
     PushShaping();
@@ -364,6 +369,7 @@ bool KelvoraImpl::GetTailFromSoundEnd()
 
 void KelvoraImpl::SetTailFromSoundEnd(bool enabled)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->tailFromSoundEnd = enabled ? 1 : 0;
     PushShaping();
@@ -376,6 +382,7 @@ float KelvoraImpl::GetTailLoopPosition()
 
 void KelvoraImpl::SetTailLoopPosition(float position)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->tailLoopPosition = position;
     PushShaping();
@@ -388,6 +395,7 @@ float KelvoraImpl::GetGain()
 
 void KelvoraImpl::SetGain(float db)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->gainDb = db;
     PushShaping();
@@ -409,6 +417,7 @@ void KelvoraImpl::GetEnvelope(EnvelopeSettings* out)
 
 void KelvoraImpl::SetEnvelope(const EnvelopeSettings* in)
 {
+    const Util::DenormalGuard flushDenormals;
     if (!in)
         return;
     SyncShaping();
@@ -461,6 +470,7 @@ void KelvoraImpl::GetSlice(uint32_t index, SliceInfo* out)
 
 bool KelvoraImpl::SetSlice(uint32_t index, const SliceInfo* in)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncAll();
     if (index >= points->points.size() || !in)
         return false;
@@ -491,6 +501,7 @@ void KelvoraImpl::GetSliceRegion(uint32_t position, uint32_t* start, uint32_t* l
 
 bool KelvoraImpl::AddSlice(uint32_t position)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncAll();
     if (position > points->regionEnd)
         return false;
@@ -512,6 +523,7 @@ bool KelvoraImpl::AddSlice(uint32_t position)
 
 bool KelvoraImpl::DisableSlice(uint32_t index)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncAll();
     if (index >= points->points.size())
         return false;
@@ -562,11 +574,13 @@ uint32_t KelvoraImpl::GetRenderedLength()
 
 uint32_t KelvoraImpl::OutputToSourcePosition(uint32_t position, float bpm)
 {
+    const Util::DenormalGuard flushDenormals;
     return TheLoop().OutputToSource(position, bpm);
 }
 
 uint32_t KelvoraImpl::TicksToSamples(float ticks, float bpm)
 {
+    const Util::DenormalGuard flushDenormals;
     return TheLoop().TicksToOutput(ticks, bpm);
 }
 
