@@ -85,21 +85,33 @@ TEST(EngineApi, EnvelopeLevelConversions)
     engine->GetEnvelope(nullptr);
 }
 
-TEST(EngineApi, SampleRateChangesKeepTheOutputRate)
+// An engine created at 44.1 kHz, rendering at the source rate, gets a one-second 48 kHz loop at
+// 120 BPM. SetSampleRate pins the output at the old source rate, over an output rate the host set
+// before it too: only setting the source rate first renders at 48 kHz.
+TEST(EngineApi, SampleRateChangeRepinsTheOutputRate)
 {
-    // Created with output rate 0, the output stays at the old source rate once that changes.
-    EnginePtr engine = Make(2, 44100, 0);
+    const struct
+    {
+        uint32_t outputBefore, outputAfter, rendered;
+    } cases[] = {{0, 0, 44100}, {48000, 0, 44100}, {0, 48000, 48000}};
     PlanarAudio loop(2, 48000);
     const SliceInfo slices[] = {HostSlice(0)};
-    engine->SetSampleRate(48000);
-    EXPECT_EQ(engine->GetOutputSampleRate(), 44100.0);
-    engine->SetLoop(48000, 2, loop.Channels(), 120.0f, slices, 1);
-    EXPECT_EQ(engine->GetRenderedLength(), 44100u); // one second at 120 BPM, at 44.1 kHz
-    engine->SetSampleRate(48000);                   // the same rate again changes nothing
-    EXPECT_EQ(engine->GetRenderedLength(), 44100u);
-    engine->SetOutputSampleRate(0); // back to rendering at the source rate
-    EXPECT_EQ(engine->GetRenderedLength(), 48000u);
-    EXPECT_EQ(engine->GetOutputSampleRate(), 44100.0);
+    for (const auto& c : cases)
+    {
+        EnginePtr engine = Make(2, 44100, 0);
+        if (c.outputBefore != 0)
+            engine->SetOutputSampleRate(c.outputBefore);
+        engine->SetSampleRate(48000);
+        engine->SetSampleRate(48000); // the same rate again changes nothing
+        if (c.outputAfter != 0)
+            engine->SetOutputSampleRate(c.outputAfter);
+        engine->SetLoop(48000, 2, loop.Channels(), 120.0f, slices, 1);
+        EXPECT_EQ(engine->GetRenderedLength(), c.rendered)
+            << c.outputBefore << " " << c.outputAfter;
+        EXPECT_EQ(engine->GetOutputSampleRate(), 44100.0);
+        engine->SetOutputSampleRate(0); // back to rendering at the source rate
+        EXPECT_EQ(engine->GetRenderedLength(), 48000u);
+    }
 }
 
 TEST(EngineApi, ImportedSlicesTempoAndShapingReset)
