@@ -144,8 +144,7 @@ public:
             return Fail("Create refused a valid engine");
         if (Chance(rng, 0.2) && !RenderBlock(Uniform(rng, 1, 512)))
             return false;
-        LoadLoop();
-        if (!CheckGetters())
+        if (!LoadLoop() || !CheckGetters())
             return false;
         const uint32_t blocks = Uniform(rng, 8, 120);
         for (uint32_t b = 0; b < blocks; ++b)
@@ -166,7 +165,7 @@ public:
 private:
     // Loop audio ---------------------------------------------------------------------------------
 
-    void LoadLoop()
+    bool LoadLoop()
     {
         const uint32_t channelCount = Chance(rng, 0.02) ? 0 : Uniform(rng, 1, 8);
         const double seconds = LoopSeconds();
@@ -205,12 +204,28 @@ private:
             targetTempo = LoopTempo(); // the loop starts unstretched
         }
         sliceCount = slices.empty() ? engine->GetSliceCount() : slices.size();
+        if (!slices.empty() && !ImportedAsGiven(slices))
+            return false;
         latchedBound = CurrentBound(); // nothing sounds until the next start
-        if (Chance(rng, 0.8))
-        {
-            ++coverage.calls;
-            Transport(0, 0);
-        }
+        if (!Chance(rng, 0.8))
+            return true;
+        ++coverage.calls;
+        return Transport(0, 0);
+    }
+
+    // The host's list comes back in its order, with the host's values, as host points.
+    bool ImportedAsGiven(const std::vector<SliceInfo>& given)
+    {
+        const std::vector<SliceInfo> got = Slices(*engine);
+        for (size_t i = 0; i < got.size(); ++i)
+            if (got[i].position != given[i].position ||
+                got[i].sourcePosition != given[i].sourcePosition ||
+                Bits(got[i].tickPosition) != Bits(given[i].tickPosition) ||
+                Bits(got[i].strength) != Bits(given[i].strength) ||
+                got[i].lockedOn != given[i].lockedOn || got[i].deleted != given[i].deleted ||
+                got[i].detected)
+                return Fail("slice " + std::to_string(i) + " of the host's list changed on import");
+        return true;
     }
 
     double LoopSeconds()
@@ -411,9 +426,7 @@ private:
         case 19:
             return QueryHostile();
         case 20:
-            if (Chance(rng, 0.1))
-                LoadLoop();
-            break;
+            return !Chance(rng, 0.1) || LoadLoop();
         default: // automation is mostly gain, tempo and pitch
             gain = AnyFloat(rng, -60.0f, 12.0f);
             transpose = AnyFloat(rng, -24.0f, 24.0f);
@@ -484,7 +497,11 @@ private:
         engine->GetSliceRegion(Uniform(rng, 0, 0xFFFFFFFFu), nullptr, nullptr);
         const std::pair<uint32_t, uint32_t> region = Region(*engine, Uniform(rng, 0, regionFrames));
         engine->GetSlices(nullptr);
-        return Expect(Slices(*engine).size() == sliceCount, "GetSlices' count") &&
+        engine->GetMeter(nullptr);
+        engine->GetEnvelope(nullptr);
+        engine->SetMeter(nullptr);
+        return Expect(!engine->SetSlice(0, nullptr), "SetSlice without a record") &&
+               Expect(Slices(*engine).size() == sliceCount, "GetSlices' count") &&
                Expect(regionFrames == 0 || region.first + region.second <= regionFrames,
                       "GetSliceRegion outside the loop");
     }
