@@ -220,7 +220,8 @@ public:
     // point `sliceIndex` lies in (false for an index at or past the count). Other commands:
     // false. True otherwise, also when nothing could be started.
     virtual bool Transport(uint32_t command, uint32_t sliceIndex) = 0;
-    // 39. The source position being played, in frames; 0 while stopped.
+    // 39. The source position being played, in frames; 0 while stopped. A slice playing its tail
+    // loop reports its end, so the loop's frame count itself can appear.
     virtual uint32_t GetPlayPosition() = 0;
     // 40. Length of one pass of the loop in output frames at the target tempo and output rate.
     virtual uint32_t GetRenderedLength() = 0;

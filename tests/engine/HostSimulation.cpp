@@ -4,8 +4,8 @@
 // random blocks of 1 to 8192 frames while every setter is called between blocks with normal,
 // edge, NaN, infinite, huge and denormal values. After every block: exactly the requested frames
 // of exactly the loop's channels were written, the output is finite (and bounded while the
-// settings are sane), the play position lies in the loop, and every getter reads back what was
-// set.
+// settings are sane), the play position lies in the loop (its end included: a slice in its tail
+// reports its end), and every getter reads back what was set.
 //
 // It runs sessions for KELVORA_SIMULATION_SECONDS (default 10) from KELVORA_SIMULATION_SEED
 // (default: the clock). Session i uses seed + i and a failure names its session seed, so
@@ -541,7 +541,7 @@ private:
             }
 
         const uint32_t position = engine->GetPlayPosition();
-        if (position != 0 && (stopped || position >= regionFrames))
+        if (position != 0 && (stopped || position > regionFrames))
             return Fail("play position " + std::to_string(position) +
                         (stopped ? " while stopped" : " outside the loop"));
         return true;
