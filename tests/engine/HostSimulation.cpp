@@ -133,8 +133,8 @@ public:
     {
         if (!engine)
             return Fail("Create refused a valid engine");
-        if (Chance(rng, 0.2) && !RenderBlock(Uniform(rng, 1, 512)))
-            return false;
+        if (!CheckGetters() || (Chance(rng, 0.2) && !RenderBlock(Uniform(rng, 1, 512))))
+            return false; // a fresh engine has its defaults and renders nothing
         if (!LoadLoop() || !CheckGetters())
             return false;
         const uint32_t blocks = Uniform(rng, 8, 120);
