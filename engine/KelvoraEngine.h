@@ -24,6 +24,10 @@
 //    setters allocate only when the point or slice list grows past its largest size so far.
 //    SetLoop and SetDetectionWindow run the analysis (tens of ms per 30 s of audio) and
 //    allocate; neither belongs on the audio thread.
+//  - Every call other than a getter runs with denormals flushed to zero (flush-to-zero and
+//    denormals-are-zero on x86-64) and restores the caller's floating-point mode before it
+//    returns. Denormal audio counts as silence and never reaches the output; a denormal setting
+//    is stored and read back as given but acts as 0 (a detection window compares equal to 0).
 #ifndef KELVORA_ENGINE_H
 #define KELVORA_ENGINE_H
 
@@ -70,6 +74,27 @@ struct MeterLayout
     uint32_t beatUnit;
 };
 
+// Saving and restoring a loop. There is no state chunk at this interface; a host restores a loop
+// so that it renders bit for bit the same by saving the loop audio, GetSlices, GetMeter,
+// GetTicksPerBeat, GetTempo, GetSensitivity, GetDetectionWindow and the shaping getters
+// (transpose, fine tune, tail extension, tail from sound end, tail-loop position, gain), plus
+// what no getter returns exactly and the host therefore keeps itself:
+//  - the engine's creation arguments and the last rates given to SetSampleRate and
+//    SetOutputSampleRate (GetOutputSampleRate only reports the creation rate);
+//  - the loop tempo it fixed with SetLoop or SetLoopTempo, or none. GetLoopTempo cannot tell a
+//    fixed tempo from one derived from the meter, and a derived tempo passed back as a fixed one
+//    can move the stretch by one ulp and with it a slice's gate;
+//  - the envelope it set: GetEnvelope converts the stored sustain level back to dB, and that
+//    value set again does not always give the same level;
+//  - which points it added with AddSlice or switched off with DisableSlice (SliceInfo shows
+//    neither). In the saved list, mark a switched-off point that is not locked on as deleted and
+//    an added point that was not switched off as locked on: they then cut exactly as before.
+// Restore into an engine created with the same arguments, in this order: SetSampleRate, then
+// SetOutputSampleRate, then SetDetectionWindow (before any loop, so that nothing is analysed);
+// SetLoop with the saved list and the fixed tempo (0 for none); then SetMeter, SetTicksPerBeat,
+// SetTempo and SetSensitivity, and last the shaping setters and SetEnvelope: SetLoop resets the
+// meter, both tempos, the sensitivity and the shaping. Restored points read back as host points
+// (detected false); playback starts stopped.
 class KelvoraEngine
 {
 public:
@@ -88,13 +113,18 @@ public:
     virtual void SetLoop(uint32_t frameCount, uint32_t channelCount, float** channels, float tempo,
                          const SliceInfo* slices, uint32_t sliceCount) = 0;
     // 1. Sets the rate audio is rendered at (0: the source rate). GetOutputSampleRate keeps
-    // reporting the rate fixed at creation.
+    // reporting the rate fixed at creation. A later SetSampleRate can replace this rate (see
+    // there).
     virtual void SetOutputSampleRate(uint32_t rate) = 0;
     // 2. The output rate fixed at creation (outputSampleRate, or sampleRate when that was 0).
     virtual double GetOutputSampleRate() = 0;
     // 3. Sets the source sample rate used by the next SetLoop and by GetLoopTempo. When the
     // output rate fixed at creation equals the current source rate, that rate first becomes the
     // explicit output rate, so the output rate does not move. The same rate again does nothing.
+    // That pin overrides an output rate set before: an engine created at 44.1 kHz with output
+    // rate 0, given SetOutputSampleRate(48000) and then SetSampleRate(48000), renders at 44.1 kHz
+    // again: 44100 output frames per second of source instead of 48000. Set the source rate
+    // first, then the output rate.
     virtual void SetSampleRate(uint32_t rate) = 0;
     // 4. The source sample rate.
     virtual double GetSampleRate() = 0;
@@ -131,36 +161,42 @@ public:
     virtual void SetFineTune(float cents) = 0;
     // 19. Transposition in semitones.
     virtual float GetTranspose() = 0;
-    // 20. Sets the transposition. A transposition or fine tune that is not finite, or that makes
-    // the playback rate infinite, silences the slice playing and the slices started under it;
-    // the output stays finite and GetPlayPosition within the loop. GetTranspose returns the value
-    // as set.
+    // 20. Sets the transposition; sounding slices change pitch at once. A transposition or fine
+    // tune that is not finite, or that makes the playback rate infinite, silences the slice
+    // playing and the slices started under it; the output stays finite and GetPlayPosition within
+    // the loop. GetTranspose returns the value as set.
     virtual void SetTranspose(float semitones) = 0;
     // 21. Tail extension, 0..1: the share of the silent gap after a slice that plays shorter than
     // its slot by which its release is lengthened (default 0).
     virtual float GetTailExtension() = 0;
     // 22. Sets the tail extension.
+    // Reaches each slice when it starts: a slice already sounding keeps the value it started with.
     virtual void SetTailExtension(float amount) = 0;
     // 23. When true, a slice's back-and-forth tail loop starts where its sound ends; otherwise
     // at the tail-loop position (default true).
     virtual bool GetTailFromSoundEnd() = 0;
     // 24. Sets the tail-from-sound-end flag.
+    // Reaches each slice when it starts: a slice already sounding keeps the value it started with.
     virtual void SetTailFromSoundEnd(bool enabled) = 0;
     // 25. Tail-loop position, 0..1: the tail loop starts at slice length x (1 - value) when
     // tail-from-sound-end is off.
     virtual float GetTailLoopPosition() = 0;
     // 26. Sets the tail-loop position.
+    // Reaches each slice when it starts: a slice already sounding keeps the value it started with.
     virtual void SetTailLoopPosition(float position) = 0;
     // 27. Output gain of every slice in dB (default 0).
     virtual float GetGain() = 0;
-    // 28. Sets the output gain. A slice takes the gain in force when it starts; a gain that is
-    // not a number or above +120 dB makes the slices started under it play silence (the output
-    // stays finite), and GetGain still returns it.
+    // 28. Sets the output gain. A slice takes the gain in force when it starts; a slice already
+    // sounding keeps the gain it started with. A gain that is not a number or above +120 dB makes
+    // the slices started under it play silence (the output stays finite), and GetGain still
+    // returns it.
     virtual void SetGain(float db) = 0;
     // 29. Copies the amplitude envelope out.
     virtual void GetEnvelope(EnvelopeSettings* out) = 0;
-    // 30. Sets the amplitude envelope. A sustain level that is not a number or above +120 dB makes
-    // the slices started under it play silence; GetEnvelope still returns what was set.
+    // 30. Sets the amplitude envelope. It reaches each slice when it starts: a slice already
+    // sounding keeps the envelope it started with. A sustain level that is not a number or above
+    // +120 dB makes the slices started under it play silence; GetEnvelope still returns what was
+    // set.
     virtual void SetEnvelope(const EnvelopeSettings* in) = 0;
     // 31. Number of slice points, disabled and deleted ones included.
     virtual uint32_t GetSliceCount() = 0;
@@ -184,7 +220,8 @@ public:
     // point `sliceIndex` lies in (false for an index at or past the count). Other commands:
     // false. True otherwise, also when nothing could be started.
     virtual bool Transport(uint32_t command, uint32_t sliceIndex) = 0;
-    // 39. The source position being played, in frames; 0 while stopped.
+    // 39. The source position being played, in frames; 0 while stopped. A slice playing its tail
+    // loop reports its end, so the loop's frame count itself can appear.
     virtual uint32_t GetPlayPosition() = 0;
     // 40. Length of one pass of the loop in output frames at the target tempo and output rate.
     virtual uint32_t GetRenderedLength() = 0;

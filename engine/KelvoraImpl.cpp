@@ -1,5 +1,6 @@
 #include "engine/KelvoraImpl.h"
 
+#include "Util/DenormalGuard.h"
 #include "dsp/foundation/Decibels.h"
 
 #include <algorithm>
@@ -120,6 +121,7 @@ void KelvoraImpl::PushShaping()
 void KelvoraImpl::SetLoop(uint32_t frameCount, uint32_t channelCount, float** channels, float tempo,
                           const SliceInfo* slices, uint32_t sliceCount)
 {
+    const Util::DenormalGuard flushDenormals;
     source->sampleRate = sampleRate;
     source->channelCount = channelCount;
     source->frameCount = frameCount;
@@ -198,6 +200,7 @@ void KelvoraImpl::ImportSlices(const SliceInfo* slices, uint32_t sliceCount, flo
 
 void KelvoraImpl::SetOutputSampleRate(uint32_t rate)
 {
+    const Util::DenormalGuard flushDenormals;
     sdk->SetOutputSampleRate(static_cast<float>(rate));
 }
 
@@ -230,6 +233,7 @@ float KelvoraImpl::GetSensitivity()
 
 void KelvoraImpl::SetSensitivity(float sensitivity)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncPoints();
     SyncMeter();
     SyncShaping();
@@ -244,6 +248,7 @@ float KelvoraImpl::GetDetectionWindow()
 
 void KelvoraImpl::SetDetectionWindow(float ms)
 {
+    const Util::DenormalGuard flushDenormals;
     sdk->SetDetectionWindow(ms);
 }
 
@@ -257,6 +262,7 @@ float KelvoraImpl::GetLoopTempo()
 
 void KelvoraImpl::SetLoopTempo(float bpm)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncMeter();
     if (bpm > 0.0f)
         meter->fixedTempo = bpm;
@@ -272,6 +278,7 @@ float KelvoraImpl::GetTempo()
 
 void KelvoraImpl::SetTempo(float bpm)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncMeter();
     meter->tempo = bpm;
     PushMeter();
@@ -284,6 +291,7 @@ uint32_t KelvoraImpl::GetTicksPerBeat()
 
 void KelvoraImpl::SetTicksPerBeat(uint32_t ticks)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncMeter();
     meter->ticksPerBeat = ticks;
     PushMeter();
@@ -302,6 +310,7 @@ void KelvoraImpl::GetMeter(MeterLayout* out)
 
 void KelvoraImpl::SetMeter(const MeterLayout* in)
 {
+    const Util::DenormalGuard flushDenormals;
     if (!in)
         return;
     SyncMeter();
@@ -321,6 +330,7 @@ float KelvoraImpl::GetFineTune()
 
 void KelvoraImpl::SetFineTune(float cents)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->cents = cents;
     PushShaping();
@@ -333,6 +343,7 @@ float KelvoraImpl::GetTranspose()
 
 void KelvoraImpl::SetTranspose(float semitones)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->semitones = semitones;
     PushShaping();
@@ -345,6 +356,7 @@ float KelvoraImpl::GetTailExtension()
 
 void KelvoraImpl::SetTailExtension(float amount)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->tailExtension = amount;
     PushShaping();
@@ -357,6 +369,7 @@ bool KelvoraImpl::GetTailFromSoundEnd()
 
 void KelvoraImpl::SetTailFromSoundEnd(bool enabled)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->tailFromSoundEnd = enabled ? 1 : 0;
     PushShaping();
@@ -369,6 +382,7 @@ float KelvoraImpl::GetTailLoopPosition()
 
 void KelvoraImpl::SetTailLoopPosition(float position)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->tailLoopPosition = position;
     PushShaping();
@@ -381,6 +395,7 @@ float KelvoraImpl::GetGain()
 
 void KelvoraImpl::SetGain(float db)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncShaping();
     shaping->gainDb = db;
     PushShaping();
@@ -402,6 +417,7 @@ void KelvoraImpl::GetEnvelope(EnvelopeSettings* out)
 
 void KelvoraImpl::SetEnvelope(const EnvelopeSettings* in)
 {
+    const Util::DenormalGuard flushDenormals;
     if (!in)
         return;
     SyncShaping();
@@ -454,6 +470,7 @@ void KelvoraImpl::GetSlice(uint32_t index, SliceInfo* out)
 
 bool KelvoraImpl::SetSlice(uint32_t index, const SliceInfo* in)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncAll();
     if (index >= points->points.size() || !in)
         return false;
@@ -484,6 +501,7 @@ void KelvoraImpl::GetSliceRegion(uint32_t position, uint32_t* start, uint32_t* l
 
 bool KelvoraImpl::AddSlice(uint32_t position)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncAll();
     if (position > points->regionEnd)
         return false;
@@ -505,6 +523,7 @@ bool KelvoraImpl::AddSlice(uint32_t position)
 
 bool KelvoraImpl::DisableSlice(uint32_t index)
 {
+    const Util::DenormalGuard flushDenormals;
     SyncAll();
     if (index >= points->points.size())
         return false;
@@ -517,6 +536,7 @@ bool KelvoraImpl::DisableSlice(uint32_t index)
 
 bool KelvoraImpl::Transport(uint32_t command, uint32_t sliceIndex)
 {
+    const Util::DenormalGuard flushDenormals;
     switch (command)
     {
     case 0:
@@ -554,16 +574,19 @@ uint32_t KelvoraImpl::GetRenderedLength()
 
 uint32_t KelvoraImpl::OutputToSourcePosition(uint32_t position, float bpm)
 {
+    const Util::DenormalGuard flushDenormals;
     return TheLoop().OutputToSource(position, bpm);
 }
 
 uint32_t KelvoraImpl::TicksToSamples(float ticks, float bpm)
 {
+    const Util::DenormalGuard flushDenormals;
     return TheLoop().TicksToOutput(ticks, bpm);
 }
 
 void KelvoraImpl::Render(uint32_t frameCount, float** outputs)
 {
+    const Util::DenormalGuard flushDenormals;
     sdk->Render(frameCount, outputs);
 }
 

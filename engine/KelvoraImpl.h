@@ -16,6 +16,9 @@ namespace VoKelvora
 // The engine behind the public interface. The Loop's settings blocks are authoritative: every
 // setter refreshes the engine's working copy from the Loop, changes it and pushes the whole block
 // back, which rebuilds the playback plan and resynchronises playback. Getters read the Loop.
+// Every call other than a plain getter runs under a Util::DenormalGuard: denormal audio costs
+// the analysis and Render nothing extra and never reaches the output, the host's floating-point
+// mode is back on return, and the same arguments give the same plan whichever call rebuilt it.
 class KelvoraImpl final : public KelvoraEngine
 {
 public:

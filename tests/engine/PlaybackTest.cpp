@@ -120,3 +120,60 @@ TEST(Playback, PlayPositionFollowsPlayback)
     host.Render(13500, 500);
     EXPECT_EQ(host.engine->GetPlayPosition(), 0u); // played once, it is over
 }
+
+// Gain, envelope and tail settings reach a slice when it starts: changed in the middle of a slice,
+// they leave the rest of that slice (and the tail of the one before) as it was and change the
+// slices after it. Transposition instead retunes the sounding slice at once.
+TEST(Playback, ShapingReachesASliceWhenItStarts)
+{
+    using Set = void (*)(KelvoraEngine&);
+    const struct
+    {
+        const char* name;
+        Set before, change;
+        bool atSliceStart;
+    } cases[] = {
+        {"gain", nullptr, [](KelvoraEngine& e) { e.SetGain(-6.0f); }, true},
+        {"envelope", nullptr,
+         [](KelvoraEngine& e)
+         {
+             const VoKelvora::EnvelopeSettings envelope{1.0f, 5.0f, 30.0f, -12.0f};
+             e.SetEnvelope(&envelope);
+         },
+         true},
+        {"tail extension", nullptr, [](KelvoraEngine& e) { e.SetTailExtension(1.0f); }, true},
+        {"tail-loop position",
+         [](KelvoraEngine& e)
+         {
+             e.SetTailExtension(1.0f);
+             e.SetTailFromSoundEnd(false);
+         },
+         [](KelvoraEngine& e) { e.SetTailLoopPosition(0.9f); }, true},
+        {"transposition", nullptr, [](KelvoraEngine& e) { e.SetTranspose(3.0f); }, false},
+    };
+    // At half tempo slice 2 (source 20000..33000) plays from output 40000 to 66000.
+    constexpr uint32_t changeAt = 50000, nextSlice = 66000, length = 2 * LoopFrames;
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        BurstLoop steady, changed;
+        for (BurstLoop* host : {&steady, &changed})
+        {
+            host->engine->SetTempo(120.0f);
+            if (c.before)
+                c.before(*host->engine);
+            host->engine->Transport(0, 0);
+        }
+        steady.Render(length, 1000);
+        changed.Render(changeAt, 1000);
+        c.change(*changed.engine);
+        changed.Render(length - changeAt, 1000);
+        const auto differs = [&](uint32_t from, uint32_t to)
+        {
+            return !std::equal(steady.out[0].begin() + from, steady.out[0].begin() + to,
+                               changed.out[0].begin() + from);
+        };
+        EXPECT_EQ(differs(changeAt, nextSlice), !c.atSliceStart);
+        EXPECT_TRUE(differs(nextSlice, length));
+    }
+}
