@@ -1,5 +1,6 @@
 #include "dsp/foundation/RealFftPlan.h"
 
+#include "dsp/foundation/KernelPath.h"
 #include "dsp/foundation/Primitives.h"
 
 #include <cmath>
@@ -17,18 +18,10 @@
 #define KELVORA_INDEPENDENT_ITERATIONS
 #endif
 
-// The transform kernels are inlined into the two autosort entry points, which are built twice on
-// x86-64: for processors with AVX2 and FMA, and for the baseline (SSE2). The loader picks one
-// from the processor's feature flags once, when the library is loaded. Sanitizer builds keep only
-// the baseline version, so that the test suite also exercises it on machines that would pick the
-// AVX2 one.
-#define KELVORA_KERNEL [[gnu::always_inline]] inline
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) &&                             \
-    !defined(__SANITIZE_ADDRESS__)
-#define KELVORA_VECTOR_CLONES [[gnu::target_clones("arch=x86-64-v3", "default")]]
-#else
-#define KELVORA_VECTOR_CLONES
-#endif
+// The transform kernels are inlined into the two autosort bodies, which are built once per
+// kernel path (KernelPath.h) and picked at each call. Without contraction every build rounds each
+// operation the same way, so the paths agree bit for bit.
+#define KELVORA_KERNEL KELVORA_KERNEL_BODY
 
 namespace DSP
 {
@@ -483,38 +476,6 @@ bool RealFftPlan::BuildInPlace()
     return true;
 }
 
-void RealFftPlan::Forward(const float* source, float* destination, float* work) const
-{
-    switch (method_)
-    {
-    case Method::Direct:
-        ForwardDirect(source, destination);
-        break;
-    case Method::Autosort:
-        ForwardAutosort(source, destination, work);
-        break;
-    case Method::InPlace:
-        ForwardInPlace(source, destination);
-        break;
-    }
-}
-
-void RealFftPlan::Inverse(const float* source, float* destination, float* work) const
-{
-    switch (method_)
-    {
-    case Method::Direct:
-        InverseDirect(source, destination);
-        break;
-    case Method::Autosort:
-        InverseAutosort(source, destination, work);
-        break;
-    case Method::InPlace:
-        InverseInPlace(source, destination);
-        break;
-    }
-}
-
 // Every kernel reads all of its input before writing, so source and destination may coincide.
 void RealFftPlan::ForwardDirect(const float* x, float* y) const
 {
@@ -663,8 +624,8 @@ KELVORA_KERNEL const float* RealFftPlan::RunPasses(const float* re, const float*
     return current;
 }
 
-KELVORA_VECTOR_CLONES void RealFftPlan::ForwardAutosort(const float* source, float* destination,
-                                                        float* work) const
+KELVORA_KERNEL void RealFftPlan::ForwardAutosort(const float* source, float* destination,
+                                                 float* work) const
 {
     const size_t M = length_ / 2;
     const float* z = RunPasses<2>(source, source + 1, work, work + length_);
@@ -672,8 +633,8 @@ KELVORA_VECTOR_CLONES void RealFftPlan::ForwardAutosort(const float* source, flo
     SplitForward(z, z + M, destination, M, splitRe, splitRe + M, forwardScale_);
 }
 
-KELVORA_VECTOR_CLONES void RealFftPlan::InverseAutosort(const float* source, float* destination,
-                                                        float* work) const
+KELVORA_KERNEL void RealFftPlan::InverseAutosort(const float* source, float* destination,
+                                                 float* work) const
 {
     const size_t M = length_ / 2;
     float* a = work;
@@ -692,6 +653,95 @@ KELVORA_VECTOR_CLONES void RealFftPlan::InverseAutosort(const float* source, flo
     {
         x[2 * j] = re[j] * s;
         x[2 * j + 1] = -im[j] * s;
+    }
+}
+
+// The autosort bodies built for each kernel path.
+struct AutosortPaths
+{
+    static void ForwardBaseline(const RealFftPlan& plan, const float* source, float* destination,
+                                float* work)
+    {
+        plan.ForwardAutosort(source, destination, work);
+    }
+    static void InverseBaseline(const RealFftPlan& plan, const float* source, float* destination,
+                                float* work)
+    {
+        plan.InverseAutosort(source, destination, work);
+    }
+    KELVORA_TARGET_AVX2 static void ForwardAvx2(const RealFftPlan& plan, const float* source,
+                                                float* destination, float* work)
+    {
+        plan.ForwardAutosort(source, destination, work);
+    }
+    KELVORA_TARGET_AVX2 static void InverseAvx2(const RealFftPlan& plan, const float* source,
+                                                float* destination, float* work)
+    {
+        plan.InverseAutosort(source, destination, work);
+    }
+    KELVORA_TARGET_AVX512 static void ForwardAvx512(const RealFftPlan& plan, const float* source,
+                                                    float* destination, float* work)
+    {
+        plan.ForwardAutosort(source, destination, work);
+    }
+    KELVORA_TARGET_AVX512 static void InverseAvx512(const RealFftPlan& plan, const float* source,
+                                                    float* destination, float* work)
+    {
+        plan.InverseAutosort(source, destination, work);
+    }
+};
+
+void RealFftPlan::Forward(const float* source, float* destination, float* work) const
+{
+    switch (method_)
+    {
+    case Method::Direct:
+        ForwardDirect(source, destination);
+        break;
+    case Method::Autosort:
+        switch (ActiveKernelPath())
+        {
+        case KernelPath::Avx512:
+            AutosortPaths::ForwardAvx512(*this, source, destination, work);
+            break;
+        case KernelPath::Avx2:
+            AutosortPaths::ForwardAvx2(*this, source, destination, work);
+            break;
+        default:
+            AutosortPaths::ForwardBaseline(*this, source, destination, work);
+            break;
+        }
+        break;
+    case Method::InPlace:
+        ForwardInPlace(source, destination);
+        break;
+    }
+}
+
+void RealFftPlan::Inverse(const float* source, float* destination, float* work) const
+{
+    switch (method_)
+    {
+    case Method::Direct:
+        InverseDirect(source, destination);
+        break;
+    case Method::Autosort:
+        switch (ActiveKernelPath())
+        {
+        case KernelPath::Avx512:
+            AutosortPaths::InverseAvx512(*this, source, destination, work);
+            break;
+        case KernelPath::Avx2:
+            AutosortPaths::InverseAvx2(*this, source, destination, work);
+            break;
+        default:
+            AutosortPaths::InverseBaseline(*this, source, destination, work);
+            break;
+        }
+        break;
+    case Method::InPlace:
+        InverseInPlace(source, destination);
+        break;
     }
 }
 

@@ -72,8 +72,10 @@ private:
 
     void ForwardDirect(const float* source, float* destination) const;
     void InverseDirect(const float* source, float* destination) const;
+    // Built once per kernel path (KernelPath.h) by AutosortPaths; the same bits on each.
     void ForwardAutosort(const float* source, float* destination, float* work) const;
     void InverseAutosort(const float* source, float* destination, float* work) const;
+    friend struct AutosortPaths;
     void ForwardInPlace(const float* source, float* destination) const;
     void InverseInPlace(const float* source, float* destination) const;
 

@@ -1,8 +1,10 @@
 #include "dsp/foundation/RealFFT.h"
+#include "dsp/foundation/KernelPath.h"
 #include "tests/dsp/foundation/ReferenceDft.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -75,6 +77,38 @@ TEST(RealFFT, WithoutAPlanNothingIsWritten)
     ASSERT_EQ(fft.Forward(x, out), 0);
     EXPECT_EQ(out[0], 3.0f);
     EXPECT_EQ(out[2], -1.0f);
+}
+
+// Every build of the transform the processor can run, forced in turn, gives the bits of the
+// baseline build, forward and inverse, for each pass layout (last pass radix 2, 4 and 8).
+TEST(RealFFT, EveryKernelPathGivesTheBaselineBits)
+{
+    using DSP::KernelPath;
+    const KernelPath initial = DSP::ActiveKernelPath();
+    for (size_t n : {16u, 32u, 64u, 128u, 4096u, 8192u})
+    {
+        RealFFT fft{int32_t(n)};
+        const std::vector<float> x = ReferenceDft::RandomSignal(n + 2, unsigned(n), 1.0f);
+        auto run = [&](KernelPath path)
+        {
+            EXPECT_TRUE(DSP::SetKernelPath(path));
+            std::vector<float> spectrum(n + 2), back(n);
+            fft.Forward(x.data(), spectrum.data());
+            fft.Inverse(x.data(), back.data()); // any spectrum will do
+            spectrum.insert(spectrum.end(), back.begin(), back.end());
+            return spectrum;
+        };
+        const std::vector<float> baseline = run(KernelPath::Baseline);
+        for (KernelPath path : {KernelPath::Avx2, KernelPath::Avx512})
+        {
+            if (!DSP::KernelPathAvailable(path))
+                continue;
+            const std::vector<float> wide = run(path);
+            EXPECT_EQ(std::memcmp(wide.data(), baseline.data(), sizeof(float) * wide.size()), 0)
+                << "N " << n << " path " << int(path);
+        }
+    }
+    DSP::SetKernelPath(initial);
 }
 
 } // namespace
