@@ -1,11 +1,13 @@
 #include "dsp/analysis/FeatureTracks.h"
 
 #include "dsp/foundation/DataTail1D.h"
+#include "dsp/foundation/KernelPath.h"
 #include "dsp/foundation/RealFFT.h"
 #include "dsp/foundation/Window.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace DSP
 {
@@ -18,9 +20,114 @@ constexpr uint32_t ContextPast = 8;
 constexpr uint32_t ContextFuture = 7;
 constexpr uint32_t ContextFrames = ContextPast + 1 + ContextFuture;
 
-// Frames above this are not analysed: 16 magnitude rows of 2^25 + 1 bins must stay addressable
-// with 32-bit counts. The detector itself never asks for more than 2^25.
+// Frames above this are not analysed: a magnitude block of 2^25 + 1 bins by 24 columns must stay
+// addressable with 32-bit counts. The detector itself never asks for more than 2^25.
 constexpr int32_t LargestFrame = 1 << 26;
+
+// The flux of eight frames is computed side by side, one frame per lane; each lane adds its past
+// frames, its future frames and its bins in the order of the scalar formula, so the double sums
+// are the same bits whatever the vector width.
+constexpr uint32_t Lanes = 8;
+using Double8 = double __attribute__((vector_size(8 * sizeof(double))));
+using Mask8 = int64_t __attribute__((vector_size(8 * sizeof(int64_t))));
+// Eight doubles read from any double position; the magnitude block is not vector aligned.
+using LooseDouble8 =
+    double __attribute__((vector_size(8 * sizeof(double)), aligned(alignof(double)), may_alias));
+
+// Square roots of the magnitudes of a CCS spectrum, each root rounded to float.
+KELVORA_KERNEL_BODY void MagnitudeRowBody(const float* __restrict spectrum, uint32_t bins,
+                                          float* __restrict row)
+{
+    for (uint32_t k = 0; k < bins; ++k)
+    {
+        const double re = spectrum[2 * k];
+        const double im = spectrum[2 * k + 1];
+        const float power = static_cast<float>(re * re + im * im);
+        row[k] = std::sqrt(std::sqrt(power));
+    }
+}
+
+// Flux sums of `count` (a multiple of Lanes) frames of a bin-major block whose column c + 8 is
+// frame c of the block: for each bin, the frame minus its 8 predecessors plus its 7 successors,
+// summed over bins where positive.
+KELVORA_KERNEL_BODY void FluxSumsBody(const double* block, uint32_t bins, uint32_t stride,
+                                      uint32_t count, double* sums)
+{
+    for (uint32_t lane0 = 0; lane0 < count; lane0 += Lanes)
+    {
+        Double8 sum = {};
+        const double* row = block + lane0;
+        for (uint32_t k = 0; k < bins; ++k, row += stride)
+        {
+            Double8 past = {};
+            for (uint32_t j = 0; j < ContextPast; ++j)
+                past += *reinterpret_cast<const LooseDouble8*>(row + j);
+            Double8 future = {};
+            for (uint32_t j = 1; j <= ContextFuture; ++j)
+                future += *reinterpret_cast<const LooseDouble8*>(row + ContextPast + j);
+            const Double8 d =
+                *reinterpret_cast<const LooseDouble8*>(row + ContextPast) - past + future;
+            // Only rises count: the others (and NaN) add +0, which leaves the sum as it is.
+            sum += reinterpret_cast<Double8>(reinterpret_cast<Mask8>(d) & (d > Double8{}));
+        }
+        std::memcpy(sums + lane0, &sum, sizeof(sum));
+    }
+}
+
+void MagnitudeRowBaseline(const float* spectrum, uint32_t bins, float* row)
+{
+    MagnitudeRowBody(spectrum, bins, row);
+}
+KELVORA_TARGET_AVX2 void MagnitudeRowAvx2(const float* spectrum, uint32_t bins, float* row)
+{
+    MagnitudeRowBody(spectrum, bins, row);
+}
+KELVORA_TARGET_AVX512 void MagnitudeRowAvx512(const float* spectrum, uint32_t bins, float* row)
+{
+    MagnitudeRowBody(spectrum, bins, row);
+}
+void FluxSumsBaseline(const double* block, uint32_t bins, uint32_t stride, uint32_t count,
+                      double* sums)
+{
+    FluxSumsBody(block, bins, stride, count, sums);
+}
+KELVORA_TARGET_AVX2 void FluxSumsAvx2(const double* block, uint32_t bins, uint32_t stride,
+                                      uint32_t count, double* sums)
+{
+    FluxSumsBody(block, bins, stride, count, sums);
+}
+KELVORA_TARGET_AVX512 void FluxSumsAvx512(const double* block, uint32_t bins, uint32_t stride,
+                                          uint32_t count, double* sums)
+{
+    FluxSumsBody(block, bins, stride, count, sums);
+}
+
+struct FluxKernels
+{
+    void (*magnitudes)(const float* spectrum, uint32_t bins, float* row);
+    void (*flux)(const double* block, uint32_t bins, uint32_t stride, uint32_t count, double* sums);
+};
+
+FluxKernels FluxKernelsFor(KernelPath path)
+{
+    switch (path)
+    {
+    case KernelPath::Avx512:
+        return {MagnitudeRowAvx512, FluxSumsAvx512};
+    case KernelPath::Avx2:
+        return {MagnitudeRowAvx2, FluxSumsAvx2};
+    default:
+        return {MagnitudeRowBaseline, FluxSumsBaseline};
+    }
+}
+
+// Frames per flux block: a multiple of Lanes, as many as keep the block near 256 KiB, from 8
+// (very long frames) to 64.
+uint32_t FluxBlockFrames(uint32_t bins)
+{
+    const uint32_t fit = (32768u / bins) / Lanes * Lanes;
+    return std::clamp(fit, Lanes, 8 * Lanes);
+}
 
 uint32_t FrameCount(uint32_t length, int32_t hop)
 {
@@ -94,6 +201,7 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
     if (!PrepareTrack(length, frameSize, hop, out))
         return;
     const uint32_t frames = static_cast<uint32_t>(out.size());
+    const uint32_t last = frames - 1;
 
     const int32_t n = frameSize;
     const uint32_t bins = static_cast<uint32_t>(n / 2) + 1;
@@ -104,66 +212,61 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
     MakeWindow(window.Data(), n, WindowNorm::UnitMean, 1.0f);
     DataTail1D frame(transformLength);
     DataTail1D spectrum(transformLength + 2);
+    std::vector<float> magnitudeRow(bins);
 
-    // Only the 16 frames of one context are ever needed at a time, so the magnitudes live in a
-    // ring of 16 rows rather than a whole-loop matrix: memory stays proportional to the frame
-    // size however long the loop is, and every sum still reads the same values in the same order.
-    const uint32_t rows = std::min(frames, ContextFrames);
-    DataTail1D magnitudes(rows * bins);
-    auto row = [&](uint64_t f) { return magnitudes.Data() + (f % rows) * bins; };
-
-    std::vector<double> past(bins);
-    std::vector<double> future(bins);
-    const uint64_t last = frames - 1;
-    auto flux = [&](uint64_t f)
-    {
-        std::fill(past.begin(), past.end(), 0.0);
-        for (uint64_t g = f >= ContextPast ? f - ContextPast : 0; g < f; ++g)
-        {
-            const float* m = row(g);
-            for (uint32_t k = 0; k < bins; ++k)
-                past[k] += m[k];
-        }
-        // Near the end the last frame stands in for the missing ones, several times over.
-        std::fill(future.begin(), future.end(), 0.0);
-        for (uint64_t j = 1; j <= ContextFuture; ++j)
-        {
-            const float* m = row(std::min(f + j, last));
-            for (uint32_t k = 0; k < bins; ++k)
-                future[k] += m[k];
-        }
-        const float* current = row(f);
-        double sum = 0.0;
-        for (uint32_t k = 0; k < bins; ++k)
-        {
-            const double d = static_cast<double>(current[k]) - past[k] + future[k];
-            if (d > 0.0)
-                sum += d;
-        }
-        return static_cast<float>(sum / bins);
-    };
+    // The flux of a block of frames is computed from a bin-major block of magnitudes (widened to
+    // double once) that spans the block and its context: column c holds frame first - 8 + c.
+    // Frames before the audio are zero columns, which add nothing to a sum that starts at zero;
+    // frames after the last repeat the last one, as the clamped context asks. The block stays
+    // small (about 256 KiB where the spectrum allows) however long the loop is, and the next
+    // block starts from the previous one's last ContextFrames - 1 columns.
+    const uint32_t blockFrames = FluxBlockFrames(bins);
+    const uint32_t stride = blockFrames + ContextFrames;
+    std::vector<double> block(static_cast<size_t>(bins) * stride, 0.0);
+    std::vector<double> sums(blockFrames);
+    const FluxKernels kernels = FluxKernelsFor(ActiveKernelPath());
+    auto column = [&](uint32_t c) { return block.data() + c; };
 
     const TrackInput input(channels, channelCount, length);
-    uint64_t due = 0; // the next frame whose flux has not been written
-    for (uint32_t g = 0; g < frames; ++g)
+    constexpr uint32_t Carried = ContextFrames - 1;
+    for (uint32_t first = 0; first < frames; first += blockFrames)
     {
-        input.BuildFrame(FrameStart(offset, n, hop, g), n, window.Data(), frame.Data());
-        fft.Forward(frame.Data(), spectrum.Data());
-        const float* s = spectrum.Data();
-        float* m = row(g);
-        for (uint32_t k = 0; k < bins; ++k)
+        const uint32_t count = std::min(blockFrames, frames - first);
+        uint32_t c = 0;
+        if (first > 0)
         {
-            const double re = s[2 * k];
-            const double im = s[2 * k + 1];
-            const float power = static_cast<float>(re * re + im * im);
-            m[k] = std::sqrt(std::sqrt(power));
+            for (uint32_t k = 0; k < bins; ++k)
+                std::copy_n(column(blockFrames) + k * stride, Carried, column(0) + k * stride);
+            c = Carried;
         }
-        // A frame's flux is due once its last future frame (clamped to the end) is in.
-        while (due <= last && std::min(due + ContextFuture, last) <= g)
+        for (; c < count + Carried; ++c)
         {
-            out[due] = flux(due);
-            ++due;
+            const int64_t g = static_cast<int64_t>(first) - ContextPast + c;
+            double* to = column(c);
+            if (g < 0)
+            {
+                for (uint32_t k = 0; k < bins; ++k)
+                    to[k * stride] = 0.0;
+            }
+            else if (g <= last)
+            {
+                input.BuildFrame(FrameStart(offset, n, hop, static_cast<uint32_t>(g)), n,
+                                 window.Data(), frame.Data());
+                fft.Forward(frame.Data(), spectrum.Data());
+                kernels.magnitudes(spectrum.Data(), bins, magnitudeRow.data());
+                for (uint32_t k = 0; k < bins; ++k)
+                    to[k * stride] = magnitudeRow[k];
+            }
+            else
+            {
+                const double* from = column(last + ContextPast - first);
+                for (uint32_t k = 0; k < bins; ++k)
+                    to[k * stride] = from[k * stride];
+            }
         }
+        kernels.flux(block.data(), bins, stride, (count + Lanes - 1) / Lanes * Lanes, sums.data());
+        for (uint32_t i = 0; i < count; ++i)
+            out[first + i] = static_cast<float>(sums[i] / bins);
     }
 }
 
