@@ -1,11 +1,16 @@
 #include "dsp/analysis/FeatureTracks.h"
 #include "dsp/analysis/TransientDetector.h"
+#include "dsp/foundation/KernelPath.h"
+#include "dsp/foundation/RealFFT.h"
+#include "dsp/foundation/Window.h"
 #include "tests/dsp/analysis/AnalysisAudio.h"
 #include "tests/dsp/foundation/ReferenceDft.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace
@@ -139,6 +144,80 @@ TEST(FeatureTracks, OnlyTheFirstTwoChannelsCount)
     EXPECT_EQ(stereo.fluxCoarse, three.fluxCoarse);
     EXPECT_EQ(stereo.fluxFine, three.fluxFine);
     EXPECT_EQ(stereo.energyFine, three.energyFine);
+}
+
+// The flux as a plain scalar loop, frame by frame, in the order of its definition: the fast
+// track must give these bits on every kernel path.
+std::vector<float> ScalarFlux(const Audio& audio, int n, int hop)
+{
+    const long frames = long(audio[0].size()) / hop, bins = n / 2 + 1;
+    std::vector<float> window(n), frame(n), spectrum(n + 2);
+    DSP::MakeWindow(window.data(), n, DSP::WindowNorm::UnitMean, 1.0f);
+    DSP::RealFFT fft(n);
+    std::vector<std::vector<float>> m(frames, std::vector<float>(bins));
+    for (long f = 0; f < frames; ++f)
+    {
+        for (int i = 0; i < n; ++i)
+        {
+            const long s = f * hop - n / 2 + i;
+            const bool inside = s >= 0 && s < long(audio[0].size());
+            frame[i] = inside ? audio[0][s] * window[i] : 0.0f;
+            frame[i] += inside ? audio[1][s] * window[i] : 0.0f;
+        }
+        fft.Forward(frame.data(), spectrum.data());
+        for (long k = 0; k < bins; ++k)
+        {
+            const double re = spectrum[2 * k], im = spectrum[2 * k + 1];
+            m[f][k] = std::sqrt(std::sqrt(float(re * re + im * im)));
+        }
+    }
+    std::vector<float> out(frames);
+    for (long f = 0; f < frames; ++f)
+    {
+        double sum = 0.0;
+        for (long k = 0; k < bins; ++k)
+        {
+            double past = 0.0, future = 0.0;
+            for (long g = std::max(0L, f - 8); g < f; ++g)
+                past += m[g][k];
+            for (long j = 1; j <= 7; ++j)
+                future += m[std::min(f + j, frames - 1)][k];
+            const double d = double(m[f][k]) - past + future;
+            if (d > 0.0)
+                sum += d;
+        }
+        out[f] = float(sum / bins);
+    }
+    return out;
+}
+
+// Each kernel path the processor can run, forced in turn, over several flux blocks and a
+// clamped end, at the coarse and fine sizes of 44.1 kHz and on a loop of ten frames.
+TEST(FeatureTracks, EveryKernelPathGivesTheScalarFluxBits)
+{
+    using DSP::KernelPath;
+    const KernelPath initial = DSP::ActiveKernelPath();
+    Audio audio{RandomSignal(9001, 11, 0.5f), RandomSignal(9001, 12, 0.5f)};
+    for (size_t i = 3000; i < 6000; ++i)
+        audio[0][i] *= 1e-3f;
+    const Audio tiny{RandomSignal(40, 13, 0.5f), RandomSignal(40, 14, 0.5f)};
+    using Case = std::tuple<const Audio*, int, int>;
+    for (auto [input, n, hop] : {Case{&audio, 256, 64}, Case{&audio, 64, 16}, Case{&tiny, 32, 4}})
+    {
+        const std::vector<float> expected = ScalarFlux(*input, n, hop);
+        for (KernelPath path : {KernelPath::Baseline, KernelPath::Avx2, KernelPath::Avx512})
+        {
+            if (!DSP::SetKernelPath(path))
+                continue;
+            std::vector<float> out;
+            DSP::SpectralFluxTrack(Pointers(*input).data(), 2, uint32_t((*input)[0].size()),
+                                   44100.0f, 0, n, hop, out);
+            ASSERT_EQ(out.size(), expected.size());
+            EXPECT_EQ(std::memcmp(out.data(), expected.data(), sizeof(float) * out.size()), 0)
+                << "n " << n << " path " << int(path);
+        }
+    }
+    DSP::SetKernelPath(initial);
 }
 
 } // namespace
