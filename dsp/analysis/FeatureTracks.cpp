@@ -2,6 +2,7 @@
 
 #include "dsp/foundation/DataTail1D.h"
 #include "dsp/foundation/KernelPath.h"
+#include "dsp/foundation/Primitives.h"
 #include "dsp/foundation/RealFFT.h"
 #include "dsp/foundation/Window.h"
 
@@ -48,6 +49,33 @@ KELVORA_KERNEL_BODY void MagnitudeRowBody(const float* __restrict spectrum, uint
     }
 }
 
+// Frames transformed side by side, one per lane, while the transform is short enough for the
+// sixteen-fold buffers to stay small.
+constexpr uint32_t FftLanes = Primitives::FftBatchLanes;
+constexpr uint32_t LargestSideBySideTransform = 4096;
+
+// The same roots for FftLanes spectra side by side (CCS entry j of lane l at FftLanes * j + l),
+// widened and stored for the first `run` lanes: lane l of bin k at to[k * stride + l].
+KELVORA_KERNEL_BODY void MagnitudeLanesBody(const float* __restrict spectra, uint32_t bins,
+                                            uint32_t run, double* __restrict to, uint32_t stride)
+{
+    for (uint32_t k = 0; k < bins; ++k)
+    {
+        const float* re = spectra + 2 * k * FftLanes;
+        const float* im = re + FftLanes;
+        float roots[FftLanes];
+        for (uint32_t l = 0; l < FftLanes; ++l)
+        {
+            const double r = re[l];
+            const double i = im[l];
+            const float power = static_cast<float>(r * r + i * i);
+            roots[l] = std::sqrt(std::sqrt(power));
+        }
+        for (uint32_t l = 0; l < run; ++l)
+            to[k * stride + l] = roots[l];
+    }
+}
+
 // Flux sums of `count` (a multiple of Lanes) frames of a bin-major block whose column c + 8 is
 // frame c of the block: for each bin, the frame minus its 8 predecessors plus its 7 successors,
 // summed over bins where positive.
@@ -89,6 +117,21 @@ KELVORA_TARGET_AVX512 void MagnitudeRowAvx512(const float* spectrum, uint32_t bi
 {
     MagnitudeRowBody(spectrum, bins, squares, row);
 }
+void MagnitudeLanesBaseline(const float* spectra, uint32_t bins, uint32_t run, double* to,
+                            uint32_t stride)
+{
+    MagnitudeLanesBody(spectra, bins, run, to, stride);
+}
+KELVORA_TARGET_AVX2 void MagnitudeLanesAvx2(const float* spectra, uint32_t bins, uint32_t run,
+                                            double* to, uint32_t stride)
+{
+    MagnitudeLanesBody(spectra, bins, run, to, stride);
+}
+KELVORA_TARGET_AVX512 void MagnitudeLanesAvx512(const float* spectra, uint32_t bins, uint32_t run,
+                                                double* to, uint32_t stride)
+{
+    MagnitudeLanesBody(spectra, bins, run, to, stride);
+}
 void FluxSumsBaseline(const double* block, uint32_t bins, uint32_t stride, uint32_t count,
                       double* sums)
 {
@@ -108,6 +151,8 @@ KELVORA_TARGET_AVX512 void FluxSumsAvx512(const double* block, uint32_t bins, ui
 struct FluxKernels
 {
     void (*magnitudes)(const float* spectrum, uint32_t bins, double* squares, float* row);
+    void (*magnitudeLanes)(const float* spectra, uint32_t bins, uint32_t run, double* to,
+                           uint32_t stride);
     void (*flux)(const double* block, uint32_t bins, uint32_t stride, uint32_t count, double* sums);
 };
 
@@ -116,11 +161,11 @@ FluxKernels FluxKernelsFor(KernelPath path)
     switch (path)
     {
     case KernelPath::Avx512:
-        return {MagnitudeRowAvx512, FluxSumsAvx512};
+        return {MagnitudeRowAvx512, MagnitudeLanesAvx512, FluxSumsAvx512};
     case KernelPath::Avx2:
-        return {MagnitudeRowAvx2, FluxSumsAvx2};
+        return {MagnitudeRowAvx2, MagnitudeLanesAvx2, FluxSumsAvx2};
     default:
-        return {MagnitudeRowBaseline, FluxSumsBaseline};
+        return {MagnitudeRowBaseline, MagnitudeLanesBaseline, FluxSumsBaseline};
     }
 }
 
@@ -229,14 +274,19 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
     auto column = [&](uint32_t c) { return block.data() + c; };
     constexpr uint32_t Carried = ContextFrames - 1;
 
-    // Spectra and magnitudes are taken for a run of consecutive frames at once, so that the
-    // magnitude loop runs over all their bins in one go.
+    // Spectra and magnitudes are taken for a run of consecutive frames at once: side by side in
+    // one transform call while the transform is short, otherwise one after the other with one
+    // magnitude loop over all their bins.
+    const bool sideBySide = transformLength <= LargestSideBySideTransform;
+    std::vector<float> laneFrames(sideBySide ? FftLanes * transformLength : 0, 0.0f);
+    std::vector<float> laneSpectra(sideBySide ? FftLanes * (transformLength + 2) : 0);
     const uint32_t spectrumFloats = transformLength + 2;
     const uint32_t spectrumBins = spectrumFloats / 2;
-    const uint32_t batch = std::clamp(32768u / spectrumBins, 1u, blockFrames + Carried);
-    DataTail1D spectra(batch * spectrumFloats);
-    std::vector<double> squares(static_cast<size_t>(batch) * spectrumFloats);
-    std::vector<float> magnitudes(static_cast<size_t>(batch) * spectrumBins);
+    const uint32_t batch =
+        sideBySide ? FftLanes : std::clamp(32768u / spectrumBins, 1u, blockFrames + Carried);
+    DataTail1D spectra(sideBySide ? 0 : batch * spectrumFloats);
+    std::vector<double> squares(sideBySide ? 0 : static_cast<size_t>(batch) * spectrumFloats);
+    std::vector<float> magnitudes(sideBySide ? 0 : static_cast<size_t>(batch) * spectrumBins);
 
     const TrackInput input(channels, channelCount, length);
     for (uint32_t first = 0; first < frames; first += blockFrames)
@@ -265,6 +315,21 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
             }
             const uint32_t run = static_cast<uint32_t>(
                 std::min<int64_t>({batch, columns - c, static_cast<int64_t>(last) - g + 1}));
+            if (sideBySide)
+            {
+                // Lanes past the run keep earlier frames; their results are not stored.
+                for (uint32_t q = 0; q < run; ++q)
+                {
+                    input.BuildFrame(FrameStart(offset, n, hop, static_cast<uint32_t>(g + q)), n,
+                                     window.Data(), frame.Data());
+                    for (int32_t i = 0; i < n; ++i)
+                        laneFrames[FftLanes * i + q] = frame.Data()[i];
+                }
+                fft.ForwardBatch(laneFrames.data(), laneSpectra.data());
+                kernels.magnitudeLanes(laneSpectra.data(), bins, run, to, stride);
+                c += run;
+                continue;
+            }
             for (uint32_t q = 0; q < run; ++q)
             {
                 input.BuildFrame(FrameStart(offset, n, hop, static_cast<uint32_t>(g + q)), n,
