@@ -10,6 +10,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
 namespace DSP
 {
 
@@ -191,6 +195,40 @@ bool PrepareTrack(uint32_t length, int32_t frameSize, int32_t hop, std::vector<f
     return frames >= 4 && frameSize > 0 && frameSize <= LargestFrame;
 }
 
+// rows[r * width + b] = x[b * hop + r] for r < hop, b < width: the hop blocks of x as columns.
+void TransposeBlocks(const float* x, int32_t hop, int32_t width, float* rows)
+{
+    int32_t r = 0;
+#if defined(__SSE2__)
+    // Four offsets of four blocks at a time.
+    for (; r + 4 <= hop; r += 4)
+    {
+        int32_t b = 0;
+        for (; b + 4 <= width; b += 4)
+        {
+            const float* from = x + static_cast<int64_t>(b) * hop + r;
+            __m128 a0 = _mm_loadu_ps(from);
+            __m128 a1 = _mm_loadu_ps(from + hop);
+            __m128 a2 = _mm_loadu_ps(from + 2 * hop);
+            __m128 a3 = _mm_loadu_ps(from + 3 * hop);
+            _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+            float* to = rows + static_cast<size_t>(r) * width + b;
+            _mm_storeu_ps(to, a0);
+            _mm_storeu_ps(to + width, a1);
+            _mm_storeu_ps(to + 2 * width, a2);
+            _mm_storeu_ps(to + 3 * width, a3);
+        }
+        for (; b < width; ++b)
+            for (int32_t e = 0; e < 4; ++e)
+                rows[static_cast<size_t>(r + e) * width + b] =
+                    x[static_cast<int64_t>(b) * hop + r + e];
+    }
+#endif
+    for (; r < hop; ++r)
+        for (int32_t b = 0; b < width; ++b)
+            rows[static_cast<size_t>(r) * width + b] = x[static_cast<int64_t>(b) * hop + r];
+}
+
 // The audio the tracks read: channel 0 and channel 1, either possibly absent.
 struct TrackInput
 {
@@ -226,6 +264,62 @@ struct TrackInput
             const float* x = second + (start + lo);
             for (int64_t i = lo; i < hi; ++i)
                 frame[i] += x[i - lo] * window[i];
+        }
+    }
+
+    // Writes FftLanes windowed frames of n = blocks * hop samples side by side (sample i of frame
+    // q at lanes[FftLanes * i + q]), frame q starting at start + q * hop, with the values
+    // BuildFrame gives. Each sample is read once: the hop blocks of the run go into the scratch
+    // rows (blocks + FftLanes floats per offset in the hop, two channels), from which every frame
+    // sample row is one contiguous slice.
+    void BuildLaneFrames(int64_t start, int32_t hop, int32_t blocks, const float* window,
+                         float* scratch, float* lanes) const
+    {
+        const int32_t width = blocks + static_cast<int32_t>(FftLanes);
+        float* rows[2] = {scratch, scratch + static_cast<size_t>(hop) * width};
+        const float* sources[2] = {first, second};
+        for (int c = 0; c < 2; ++c)
+        {
+            if (sources[c] == nullptr)
+                continue;
+            // Inside the audio (one block more than needed, so that the transposes can run to
+            // the end of the rows) each row gathers one offset of every block.
+            if (start >= 0 && start + static_cast<int64_t>(width) * hop <= length)
+            {
+                TransposeBlocks(sources[c] + start, hop, width, rows[c]);
+                continue;
+            }
+            for (int32_t r = 0; r < hop; ++r)
+            {
+                for (int32_t b = 0; b + 1 < width; ++b)
+                {
+                    const int64_t index = start + static_cast<int64_t>(b) * hop + r;
+                    rows[c][r * width + b] =
+                        index >= 0 && index < length ? sources[c][index] : 0.0f;
+                }
+            }
+        }
+        const int32_t n = blocks * hop;
+        for (int32_t i = 0; i < n; ++i)
+        {
+            const float w = window[i];
+            const size_t at = static_cast<size_t>(i % hop) * width + i / hop;
+            float* to = lanes + static_cast<size_t>(FftLanes) * i;
+            // As in BuildFrame: channel 0 (or zero), then channel 1 added.
+            if (first != nullptr)
+            {
+                for (uint32_t q = 0; q < FftLanes; ++q)
+                    to[q] = rows[0][at + q] * w;
+            }
+            else
+            {
+                std::fill(to, to + FftLanes, 0.0f);
+            }
+            if (second != nullptr)
+            {
+                for (uint32_t q = 0; q < FftLanes; ++q)
+                    to[q] += rows[1][at + q] * w;
+            }
         }
     }
 
@@ -280,6 +374,10 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
     const bool sideBySide = transformLength <= LargestSideBySideTransform;
     std::vector<float> laneFrames(sideBySide ? FftLanes * transformLength : 0, 0.0f);
     std::vector<float> laneSpectra(sideBySide ? FftLanes * (transformLength + 2) : 0);
+    // Frames that are whole numbers of hops are built from hop blocks.
+    const int32_t hopBlocks = sideBySide && n % hop == 0 ? n / hop : 0;
+    std::vector<float> laneScratch(
+        hopBlocks > 0 ? 2 * static_cast<size_t>(hop) * (hopBlocks + FftLanes) : 0);
     const uint32_t spectrumFloats = transformLength + 2;
     const uint32_t spectrumBins = spectrumFloats / 2;
     const uint32_t batch =
@@ -317,13 +415,22 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
                 std::min<int64_t>({batch, columns - c, static_cast<int64_t>(last) - g + 1}));
             if (sideBySide)
             {
-                // Lanes past the run keep earlier frames; their results are not stored.
-                for (uint32_t q = 0; q < run; ++q)
+                // Lanes past the run hold other samples; their results are not stored.
+                const int64_t start = FrameStart(offset, n, hop, static_cast<uint32_t>(g));
+                if (hopBlocks > 0)
                 {
-                    input.BuildFrame(FrameStart(offset, n, hop, static_cast<uint32_t>(g + q)), n,
-                                     window.Data(), frame.Data());
-                    for (int32_t i = 0; i < n; ++i)
-                        laneFrames[FftLanes * i + q] = frame.Data()[i];
+                    input.BuildLaneFrames(start, hop, hopBlocks, window.Data(), laneScratch.data(),
+                                          laneFrames.data());
+                }
+                else
+                {
+                    for (uint32_t q = 0; q < run; ++q)
+                    {
+                        input.BuildFrame(start + static_cast<int64_t>(q) * hop, n, window.Data(),
+                                         frame.Data());
+                        for (int32_t i = 0; i < n; ++i)
+                            laneFrames[FftLanes * i + q] = frame.Data()[i];
+                    }
                 }
                 fft.ForwardBatch(laneFrames.data(), laneSpectra.data());
                 kernels.magnitudeLanes(laneSpectra.data(), bins, run, to, stride);
