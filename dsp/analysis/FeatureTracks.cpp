@@ -152,6 +152,50 @@ KELVORA_TARGET_AVX512 void FluxSumsAvx512(const double* block, uint32_t bins, ui
     FluxSumsBody(block, bins, stride, count, sums);
 }
 
+// Fourth roots of the energies of FftLanes frames side by side (sample i of frame l at
+// lanes[FftLanes * i + l]), each summed in sample order, for the first `run` frames.
+KELVORA_KERNEL_BODY void EnergyLanesBody(const float* __restrict lanes, int32_t n, uint32_t run,
+                                         float* __restrict out)
+{
+    double energy[FftLanes] = {};
+    for (int32_t i = 0; i < n; ++i)
+    {
+        const float* x = lanes + static_cast<size_t>(FftLanes) * i;
+        for (uint32_t l = 0; l < FftLanes; ++l)
+            energy[l] += static_cast<double>(x[l]) * x[l];
+    }
+    // The energy is a stored float before its roots are taken.
+    for (uint32_t l = 0; l < run; ++l)
+        out[l] = std::sqrt(std::sqrt(static_cast<float>(energy[l])));
+}
+
+void EnergyLanesBaseline(const float* lanes, int32_t n, uint32_t run, float* out)
+{
+    EnergyLanesBody(lanes, n, run, out);
+}
+KELVORA_TARGET_AVX2 void EnergyLanesAvx2(const float* lanes, int32_t n, uint32_t run, float* out)
+{
+    EnergyLanesBody(lanes, n, run, out);
+}
+KELVORA_TARGET_AVX512 void EnergyLanesAvx512(const float* lanes, int32_t n, uint32_t run,
+                                             float* out)
+{
+    EnergyLanesBody(lanes, n, run, out);
+}
+
+auto EnergyLanesFor(KernelPath path)
+{
+    switch (path)
+    {
+    case KernelPath::Avx512:
+        return EnergyLanesAvx512;
+    case KernelPath::Avx2:
+        return EnergyLanesAvx2;
+    default:
+        return EnergyLanesBaseline;
+    }
+}
+
 struct FluxKernels
 {
     void (*magnitudes)(const float* spectrum, uint32_t bins, double* squares, float* row);
@@ -473,7 +517,22 @@ void EnergyTrack(const float* const* channels, uint32_t channelCount, uint32_t l
     DataTail1D frame(static_cast<uint32_t>(n));
 
     const TrackInput input(channels, channelCount, length);
-    for (uint32_t f = 0; f < frames; ++f)
+    uint32_t f = 0;
+    // Frames of whole hops go FftLanes at a time, one per lane, built from hop blocks.
+    if (n % hop == 0 && n <= static_cast<int32_t>(LargestSideBySideTransform))
+    {
+        const int32_t blocks = n / hop;
+        std::vector<float> lanes(static_cast<size_t>(FftLanes) * n);
+        std::vector<float> scratch(2 * static_cast<size_t>(hop) * (blocks + FftLanes));
+        const auto energies = EnergyLanesFor(ActiveKernelPath());
+        for (; f < frames; f += FftLanes)
+        {
+            input.BuildLaneFrames(FrameStart(offset, n, hop, f), hop, blocks, window.Data(),
+                                  scratch.data(), lanes.data());
+            energies(lanes.data(), n, std::min(FftLanes, frames - f), outEnergy.data() + f);
+        }
+    }
+    for (; f < frames; ++f)
     {
         input.BuildFrame(FrameStart(offset, n, hop, f), n, window.Data(), frame.Data());
         const float* x = frame.Data();
