@@ -152,6 +152,76 @@ KELVORA_TARGET_AVX512 void FluxSumsAvx512(const double* block, uint32_t bins, ui
     FluxSumsBody(block, bins, stride, count, sums);
 }
 
+// Windowed frames side by side from the transposed hop blocks of each channel (see
+// TrackInput::BuildLaneFrames): channel 0 (zero when absent) times the window, then channel 1
+// times the window added, as BuildFrame does.
+KELVORA_KERNEL_BODY void WindowLanesBody(const float* __restrict first,
+                                         const float* __restrict second, int32_t blocks,
+                                         int32_t hop, int32_t width, const float* __restrict window,
+                                         float* __restrict lanes)
+{
+    // Frame sample i = j * hop + r is offset r of block j of each frame.
+    for (int32_t j = 0; j < blocks; ++j)
+    {
+        for (int32_t r = 0; r < hop; ++r)
+        {
+            const int32_t i = j * hop + r;
+            const float w = window[i];
+            const size_t at = static_cast<size_t>(r) * width + j;
+            float* to = lanes + static_cast<size_t>(FftLanes) * i;
+            if (first != nullptr && second != nullptr)
+            {
+                for (uint32_t q = 0; q < FftLanes; ++q)
+                    to[q] = first[at + q] * w + second[at + q] * w;
+            }
+            else if (first != nullptr)
+            {
+                for (uint32_t q = 0; q < FftLanes; ++q)
+                    to[q] = first[at + q] * w;
+            }
+            else
+            {
+                for (uint32_t q = 0; q < FftLanes; ++q)
+                    to[q] = second != nullptr ? 0.0f + second[at + q] * w : 0.0f;
+            }
+        }
+    }
+}
+
+void WindowLanesBaseline(const float* first, const float* second, int32_t blocks, int32_t hop,
+                         int32_t width, const float* window, float* lanes)
+{
+    WindowLanesBody(first, second, blocks, hop, width, window, lanes);
+}
+KELVORA_TARGET_AVX2 void WindowLanesAvx2(const float* first, const float* second, int32_t blocks,
+                                         int32_t hop, int32_t width, const float* window,
+                                         float* lanes)
+{
+    WindowLanesBody(first, second, blocks, hop, width, window, lanes);
+}
+KELVORA_TARGET_AVX512 void WindowLanesAvx512(const float* first, const float* second,
+                                             int32_t blocks, int32_t hop, int32_t width,
+                                             const float* window, float* lanes)
+{
+    WindowLanesBody(first, second, blocks, hop, width, window, lanes);
+}
+
+using WindowLanesKernel = void (*)(const float* first, const float* second, int32_t blocks,
+                                   int32_t hop, int32_t width, const float* window, float* lanes);
+
+WindowLanesKernel WindowLanesFor(KernelPath path)
+{
+    switch (path)
+    {
+    case KernelPath::Avx512:
+        return WindowLanesAvx512;
+    case KernelPath::Avx2:
+        return WindowLanesAvx2;
+    default:
+        return WindowLanesBaseline;
+    }
+}
+
 // Fourth roots of the energies of FftLanes frames side by side (sample i of frame l at
 // lanes[FftLanes * i + l]), each summed in sample order, for the first `run` frames.
 KELVORA_KERNEL_BODY void EnergyLanesBody(const float* __restrict lanes, int32_t n, uint32_t run,
@@ -317,7 +387,7 @@ struct TrackInput
     // rows (blocks + FftLanes floats per offset in the hop, two channels), from which every frame
     // sample row is one contiguous slice.
     void BuildLaneFrames(int64_t start, int32_t hop, int32_t blocks, const float* window,
-                         float* scratch, float* lanes) const
+                         WindowLanesKernel windowLanes, float* scratch, float* lanes) const
     {
         const int32_t width = blocks + static_cast<int32_t>(FftLanes);
         float* rows[2] = {scratch, scratch + static_cast<size_t>(hop) * width};
@@ -343,28 +413,8 @@ struct TrackInput
                 }
             }
         }
-        const int32_t n = blocks * hop;
-        for (int32_t i = 0; i < n; ++i)
-        {
-            const float w = window[i];
-            const size_t at = static_cast<size_t>(i % hop) * width + i / hop;
-            float* to = lanes + static_cast<size_t>(FftLanes) * i;
-            // As in BuildFrame: channel 0 (or zero), then channel 1 added.
-            if (first != nullptr)
-            {
-                for (uint32_t q = 0; q < FftLanes; ++q)
-                    to[q] = rows[0][at + q] * w;
-            }
-            else
-            {
-                std::fill(to, to + FftLanes, 0.0f);
-            }
-            if (second != nullptr)
-            {
-                for (uint32_t q = 0; q < FftLanes; ++q)
-                    to[q] += rows[1][at + q] * w;
-            }
-        }
+        windowLanes(first != nullptr ? rows[0] : nullptr, second != nullptr ? rows[1] : nullptr,
+                    blocks, hop, width, window, lanes);
     }
 
     const float* first;
@@ -409,6 +459,7 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
     std::vector<double> block(static_cast<size_t>(bins) * stride, 0.0);
     std::vector<double> sums(blockFrames);
     const FluxKernels kernels = FluxKernelsFor(ActiveKernelPath());
+    const WindowLanesKernel windowLanes = WindowLanesFor(ActiveKernelPath());
     auto column = [&](uint32_t c) { return block.data() + c; };
     constexpr uint32_t Carried = ContextFrames - 1;
 
@@ -463,8 +514,8 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
                 const int64_t start = FrameStart(offset, n, hop, static_cast<uint32_t>(g));
                 if (hopBlocks > 0)
                 {
-                    input.BuildLaneFrames(start, hop, hopBlocks, window.Data(), laneScratch.data(),
-                                          laneFrames.data());
+                    input.BuildLaneFrames(start, hop, hopBlocks, window.Data(), windowLanes,
+                                          laneScratch.data(), laneFrames.data());
                 }
                 else
                 {
@@ -525,10 +576,11 @@ void EnergyTrack(const float* const* channels, uint32_t channelCount, uint32_t l
         std::vector<float> lanes(static_cast<size_t>(FftLanes) * n);
         std::vector<float> scratch(2 * static_cast<size_t>(hop) * (blocks + FftLanes));
         const auto energies = EnergyLanesFor(ActiveKernelPath());
+        const WindowLanesKernel windowLanes = WindowLanesFor(ActiveKernelPath());
         for (; f < frames; f += FftLanes)
         {
             input.BuildLaneFrames(FrameStart(offset, n, hop, f), hop, blocks, window.Data(),
-                                  scratch.data(), lanes.data());
+                                  windowLanes, scratch.data(), lanes.data());
             energies(lanes.data(), n, std::min(FftLanes, frames - f), outEnergy.data() + f);
         }
     }
