@@ -35,9 +35,6 @@ constexpr int32_t LargestFrame = 1 << 26;
 constexpr uint32_t Lanes = 8;
 using Double8 = double __attribute__((vector_size(8 * sizeof(double))));
 using Mask8 = int64_t __attribute__((vector_size(8 * sizeof(int64_t))));
-// Eight doubles read from any double position; the magnitude block is not vector aligned.
-using LooseDouble8 =
-    double __attribute__((vector_size(8 * sizeof(double)), aligned(alignof(double)), may_alias));
 
 // Square roots of the magnitudes of a CCS spectrum, each root rounded to float. The squares are
 // taken in one contiguous pass (scratch: 2 * bins doubles) so that both loops vectorise.
@@ -92,14 +89,18 @@ KELVORA_KERNEL_BODY void FluxSumsBody(const double* block, uint32_t bins, uint32
         const double* row = block + lane0;
         for (uint32_t k = 0; k < bins; ++k, row += stride)
         {
+            // column[j] holds frame j - 8 of each lane; the block is not vector aligned, so
+            // each is copied in.
+            Double8 column[ContextFrames];
+            for (uint32_t j = 0; j < ContextFrames; ++j)
+                std::memcpy(&column[j], row + j, sizeof(Double8));
             Double8 past = {};
             for (uint32_t j = 0; j < ContextPast; ++j)
-                past += *reinterpret_cast<const LooseDouble8*>(row + j);
+                past += column[j];
             Double8 future = {};
             for (uint32_t j = 1; j <= ContextFuture; ++j)
-                future += *reinterpret_cast<const LooseDouble8*>(row + ContextPast + j);
-            const Double8 d =
-                *reinterpret_cast<const LooseDouble8*>(row + ContextPast) - past + future;
+                future += column[ContextPast + j];
+            const Double8 d = column[ContextPast] - past + future;
             // Only rises count: the others (and NaN) add +0, which leaves the sum as it is.
             sum += reinterpret_cast<Double8>(reinterpret_cast<Mask8>(d) & (d > Double8{}));
         }

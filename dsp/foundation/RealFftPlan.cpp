@@ -24,11 +24,9 @@
 #define KELVORA_KERNEL KELVORA_KERNEL_BODY
 
 // Batches of sixteen lanes pass through inlined kernels as values wider than the baseline's
-// registers; GCC notes that such values would be passed differently across a call, which never
-// happens here.
-#if defined(__GNUC__) && !defined(__clang__)
+// registers; the compilers note that such values would be passed differently across a call,
+// which never happens here.
 #pragma GCC diagnostic ignored "-Wpsabi"
-#endif
 
 namespace DSP
 {
