@@ -50,10 +50,12 @@ KELVORA_KERNEL_BODY void MagnitudeRowBody(const float* __restrict spectrum, uint
     }
 }
 
-// Frames transformed side by side, one per lane, while the transform is short enough for the
-// sixteen-fold buffers to stay small.
+// Frames go through the transform side by side, one per lane, up to the length where the
+// sixteen-fold buffers stop fitting the caches (beyond it single transforms are faster). Energy
+// frames, which need no transform, go side by side up to a larger size.
 constexpr uint32_t FftLanes = Primitives::FftBatchLanes;
-constexpr uint32_t LargestSideBySideTransform = 4096;
+constexpr uint32_t LargestSideBySideTransform = 512;
+constexpr int32_t LargestSideBySideEnergyFrame = 4096;
 
 // The same roots for FftLanes spectra side by side (CCS entry j of lane l at FftLanes * j + l),
 // widened and stored for the first `run` lanes: lane l of bin k at to[k * stride + l].
@@ -571,7 +573,7 @@ void EnergyTrack(const float* const* channels, uint32_t channelCount, uint32_t l
     const TrackInput input(channels, channelCount, length);
     uint32_t f = 0;
     // Frames of whole hops go FftLanes at a time, one per lane, built from hop blocks.
-    if (n % hop == 0 && n <= static_cast<int32_t>(LargestSideBySideTransform))
+    if (n % hop == 0 && n <= LargestSideBySideEnergyFrame)
     {
         const int32_t blocks = n / hop;
         std::vector<float> lanes(static_cast<size_t>(FftLanes) * n);
