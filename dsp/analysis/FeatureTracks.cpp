@@ -1,11 +1,18 @@
 #include "dsp/analysis/FeatureTracks.h"
 
 #include "dsp/foundation/DataTail1D.h"
+#include "dsp/foundation/KernelPath.h"
+#include "dsp/foundation/Primitives.h"
 #include "dsp/foundation/RealFFT.h"
 #include "dsp/foundation/Window.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 
 namespace DSP
 {
@@ -18,9 +25,278 @@ constexpr uint32_t ContextPast = 8;
 constexpr uint32_t ContextFuture = 7;
 constexpr uint32_t ContextFrames = ContextPast + 1 + ContextFuture;
 
-// Frames above this are not analysed: 16 magnitude rows of 2^25 + 1 bins must stay addressable
-// with 32-bit counts. The detector itself never asks for more than 2^25.
+// Frames above this are not analysed: a magnitude block of 2^25 + 1 bins by 24 columns must stay
+// addressable with 32-bit counts. The detector itself never asks for more than 2^25.
 constexpr int32_t LargestFrame = 1 << 26;
+
+// The flux of eight frames is computed side by side, one frame per lane; each lane adds its past
+// frames, its future frames and its bins in the order of the scalar formula, so the double sums
+// are the same bits whatever the vector width.
+constexpr uint32_t Lanes = 8;
+using Double8 = double __attribute__((vector_size(8 * sizeof(double))));
+using Mask8 = int64_t __attribute__((vector_size(8 * sizeof(int64_t))));
+
+// Square roots of the magnitudes of a CCS spectrum, each root rounded to float. The squares are
+// taken in one contiguous pass (scratch: 2 * bins doubles) so that both loops vectorise.
+KELVORA_KERNEL_BODY void MagnitudeRowBody(const float* __restrict spectrum, uint32_t bins,
+                                          double* __restrict squares, float* __restrict row)
+{
+    for (uint32_t i = 0; i < 2 * bins; ++i)
+        squares[i] = static_cast<double>(spectrum[i]) * spectrum[i];
+    for (uint32_t k = 0; k < bins; ++k)
+    {
+        const float power = static_cast<float>(squares[2 * k] + squares[2 * k + 1]);
+        row[k] = std::sqrt(std::sqrt(power));
+    }
+}
+
+// Frames go through the transform side by side, one per lane, up to the length where the
+// sixteen-fold buffers stop fitting the caches (beyond it single transforms are faster). Energy
+// frames, which need no transform, go side by side up to a larger size.
+constexpr uint32_t FftLanes = Primitives::FftBatchLanes;
+constexpr uint32_t LargestSideBySideTransform = 512;
+constexpr int32_t LargestSideBySideEnergyFrame = 4096;
+
+// The same roots for FftLanes spectra side by side (CCS entry j of lane l at FftLanes * j + l),
+// widened and stored for the first `run` lanes: lane l of bin k at to[k * stride + l].
+KELVORA_KERNEL_BODY void MagnitudeLanesBody(const float* __restrict spectra, uint32_t bins,
+                                            uint32_t run, double* __restrict to, uint32_t stride)
+{
+    for (uint32_t k = 0; k < bins; ++k)
+    {
+        const float* re = spectra + 2 * k * FftLanes;
+        const float* im = re + FftLanes;
+        float roots[FftLanes];
+        for (uint32_t l = 0; l < FftLanes; ++l)
+        {
+            const double r = re[l];
+            const double i = im[l];
+            const float power = static_cast<float>(r * r + i * i);
+            roots[l] = std::sqrt(std::sqrt(power));
+        }
+        for (uint32_t l = 0; l < run; ++l)
+            to[k * stride + l] = roots[l];
+    }
+}
+
+// Flux sums of `count` (a multiple of Lanes) frames of a bin-major block whose column c + 8 is
+// frame c of the block: for each bin, the frame minus its 8 predecessors plus its 7 successors,
+// summed over bins where positive.
+KELVORA_KERNEL_BODY void FluxSumsBody(const double* block, uint32_t bins, uint32_t stride,
+                                      uint32_t count, double* sums)
+{
+    for (uint32_t lane0 = 0; lane0 < count; lane0 += Lanes)
+    {
+        Double8 sum = {};
+        const double* row = block + lane0;
+        for (uint32_t k = 0; k < bins; ++k, row += stride)
+        {
+            // column[j] holds frame j - 8 of each lane; the block is not vector aligned, so
+            // each is copied in.
+            Double8 column[ContextFrames];
+            for (uint32_t j = 0; j < ContextFrames; ++j)
+                std::memcpy(&column[j], row + j, sizeof(Double8));
+            Double8 past = {};
+            for (uint32_t j = 0; j < ContextPast; ++j)
+                past += column[j];
+            Double8 future = {};
+            for (uint32_t j = 1; j <= ContextFuture; ++j)
+                future += column[ContextPast + j];
+            const Double8 d = column[ContextPast] - past + future;
+            // Only rises count: the others (and NaN) add +0, which leaves the sum as it is.
+            sum += reinterpret_cast<Double8>(reinterpret_cast<Mask8>(d) & (d > Double8{}));
+        }
+        std::memcpy(sums + lane0, &sum, sizeof(sum));
+    }
+}
+
+void MagnitudeRowBaseline(const float* spectrum, uint32_t bins, double* squares, float* row)
+{
+    MagnitudeRowBody(spectrum, bins, squares, row);
+}
+KELVORA_TARGET_AVX2 void MagnitudeRowAvx2(const float* spectrum, uint32_t bins, double* squares,
+                                          float* row)
+{
+    MagnitudeRowBody(spectrum, bins, squares, row);
+}
+KELVORA_TARGET_AVX512 void MagnitudeRowAvx512(const float* spectrum, uint32_t bins, double* squares,
+                                              float* row)
+{
+    MagnitudeRowBody(spectrum, bins, squares, row);
+}
+void MagnitudeLanesBaseline(const float* spectra, uint32_t bins, uint32_t run, double* to,
+                            uint32_t stride)
+{
+    MagnitudeLanesBody(spectra, bins, run, to, stride);
+}
+KELVORA_TARGET_AVX2 void MagnitudeLanesAvx2(const float* spectra, uint32_t bins, uint32_t run,
+                                            double* to, uint32_t stride)
+{
+    MagnitudeLanesBody(spectra, bins, run, to, stride);
+}
+KELVORA_TARGET_AVX512 void MagnitudeLanesAvx512(const float* spectra, uint32_t bins, uint32_t run,
+                                                double* to, uint32_t stride)
+{
+    MagnitudeLanesBody(spectra, bins, run, to, stride);
+}
+void FluxSumsBaseline(const double* block, uint32_t bins, uint32_t stride, uint32_t count,
+                      double* sums)
+{
+    FluxSumsBody(block, bins, stride, count, sums);
+}
+KELVORA_TARGET_AVX2 void FluxSumsAvx2(const double* block, uint32_t bins, uint32_t stride,
+                                      uint32_t count, double* sums)
+{
+    FluxSumsBody(block, bins, stride, count, sums);
+}
+KELVORA_TARGET_AVX512 void FluxSumsAvx512(const double* block, uint32_t bins, uint32_t stride,
+                                          uint32_t count, double* sums)
+{
+    FluxSumsBody(block, bins, stride, count, sums);
+}
+
+// Windowed frames side by side from the transposed hop blocks of each channel (see
+// TrackInput::BuildLaneFrames): channel 0 (zero when absent) times the window, then channel 1
+// times the window added, as BuildFrame does.
+KELVORA_KERNEL_BODY void WindowLanesBody(const float* __restrict first,
+                                         const float* __restrict second, int32_t blocks,
+                                         int32_t hop, int32_t width, const float* __restrict window,
+                                         float* __restrict lanes)
+{
+    // Frame sample i = j * hop + r is offset r of block j of each frame.
+    for (int32_t j = 0; j < blocks; ++j)
+    {
+        for (int32_t r = 0; r < hop; ++r)
+        {
+            const int32_t i = j * hop + r;
+            const float w = window[i];
+            const size_t at = static_cast<size_t>(r) * width + j;
+            float* to = lanes + static_cast<size_t>(FftLanes) * i;
+            if (first != nullptr && second != nullptr)
+            {
+                for (uint32_t q = 0; q < FftLanes; ++q)
+                    to[q] = first[at + q] * w + second[at + q] * w;
+            }
+            else if (first != nullptr)
+            {
+                for (uint32_t q = 0; q < FftLanes; ++q)
+                    to[q] = first[at + q] * w;
+            }
+            else
+            {
+                for (uint32_t q = 0; q < FftLanes; ++q)
+                    to[q] = second != nullptr ? 0.0f + second[at + q] * w : 0.0f;
+            }
+        }
+    }
+}
+
+void WindowLanesBaseline(const float* first, const float* second, int32_t blocks, int32_t hop,
+                         int32_t width, const float* window, float* lanes)
+{
+    WindowLanesBody(first, second, blocks, hop, width, window, lanes);
+}
+KELVORA_TARGET_AVX2 void WindowLanesAvx2(const float* first, const float* second, int32_t blocks,
+                                         int32_t hop, int32_t width, const float* window,
+                                         float* lanes)
+{
+    WindowLanesBody(first, second, blocks, hop, width, window, lanes);
+}
+KELVORA_TARGET_AVX512 void WindowLanesAvx512(const float* first, const float* second,
+                                             int32_t blocks, int32_t hop, int32_t width,
+                                             const float* window, float* lanes)
+{
+    WindowLanesBody(first, second, blocks, hop, width, window, lanes);
+}
+
+using WindowLanesKernel = void (*)(const float* first, const float* second, int32_t blocks,
+                                   int32_t hop, int32_t width, const float* window, float* lanes);
+
+WindowLanesKernel WindowLanesFor(KernelPath path)
+{
+    switch (path)
+    {
+    case KernelPath::Avx512:
+        return WindowLanesAvx512;
+    case KernelPath::Avx2:
+        return WindowLanesAvx2;
+    default:
+        return WindowLanesBaseline;
+    }
+}
+
+// Fourth roots of the energies of FftLanes frames side by side (sample i of frame l at
+// lanes[FftLanes * i + l]), each summed in sample order, for the first `run` frames.
+KELVORA_KERNEL_BODY void EnergyLanesBody(const float* __restrict lanes, int32_t n, uint32_t run,
+                                         float* __restrict out)
+{
+    double energy[FftLanes] = {};
+    for (int32_t i = 0; i < n; ++i)
+    {
+        const float* x = lanes + static_cast<size_t>(FftLanes) * i;
+        for (uint32_t l = 0; l < FftLanes; ++l)
+            energy[l] += static_cast<double>(x[l]) * x[l];
+    }
+    // The energy is a stored float before its roots are taken.
+    for (uint32_t l = 0; l < run; ++l)
+        out[l] = std::sqrt(std::sqrt(static_cast<float>(energy[l])));
+}
+
+void EnergyLanesBaseline(const float* lanes, int32_t n, uint32_t run, float* out)
+{
+    EnergyLanesBody(lanes, n, run, out);
+}
+KELVORA_TARGET_AVX2 void EnergyLanesAvx2(const float* lanes, int32_t n, uint32_t run, float* out)
+{
+    EnergyLanesBody(lanes, n, run, out);
+}
+KELVORA_TARGET_AVX512 void EnergyLanesAvx512(const float* lanes, int32_t n, uint32_t run,
+                                             float* out)
+{
+    EnergyLanesBody(lanes, n, run, out);
+}
+
+auto EnergyLanesFor(KernelPath path)
+{
+    switch (path)
+    {
+    case KernelPath::Avx512:
+        return EnergyLanesAvx512;
+    case KernelPath::Avx2:
+        return EnergyLanesAvx2;
+    default:
+        return EnergyLanesBaseline;
+    }
+}
+
+struct FluxKernels
+{
+    void (*magnitudes)(const float* spectrum, uint32_t bins, double* squares, float* row);
+    void (*magnitudeLanes)(const float* spectra, uint32_t bins, uint32_t run, double* to,
+                           uint32_t stride);
+    void (*flux)(const double* block, uint32_t bins, uint32_t stride, uint32_t count, double* sums);
+};
+
+FluxKernels FluxKernelsFor(KernelPath path)
+{
+    switch (path)
+    {
+    case KernelPath::Avx512:
+        return {MagnitudeRowAvx512, MagnitudeLanesAvx512, FluxSumsAvx512};
+    case KernelPath::Avx2:
+        return {MagnitudeRowAvx2, MagnitudeLanesAvx2, FluxSumsAvx2};
+    default:
+        return {MagnitudeRowBaseline, MagnitudeLanesBaseline, FluxSumsBaseline};
+    }
+}
+
+// Frames per flux block: a multiple of Lanes, as many as keep the block near 256 KiB, from 8
+// (very long frames) to 64.
+uint32_t FluxBlockFrames(uint32_t bins)
+{
+    const uint32_t fit = (32768u / bins) / Lanes * Lanes;
+    return std::clamp(fit, Lanes, 8 * Lanes);
+}
 
 uint32_t FrameCount(uint32_t length, int32_t hop)
 {
@@ -34,6 +310,40 @@ bool PrepareTrack(uint32_t length, int32_t frameSize, int32_t hop, std::vector<f
     const uint32_t frames = FrameCount(length, hop);
     track.assign(std::max(frames, 4u), 0.0f);
     return frames >= 4 && frameSize > 0 && frameSize <= LargestFrame;
+}
+
+// rows[r * width + b] = x[b * hop + r] for r < hop, b < width: the hop blocks of x as columns.
+void TransposeBlocks(const float* x, int32_t hop, int32_t width, float* rows)
+{
+    int32_t r = 0;
+#if defined(__SSE2__)
+    // Four offsets of four blocks at a time.
+    for (; r + 4 <= hop; r += 4)
+    {
+        int32_t b = 0;
+        for (; b + 4 <= width; b += 4)
+        {
+            const float* from = x + static_cast<int64_t>(b) * hop + r;
+            __m128 a0 = _mm_loadu_ps(from);
+            __m128 a1 = _mm_loadu_ps(from + hop);
+            __m128 a2 = _mm_loadu_ps(from + 2 * hop);
+            __m128 a3 = _mm_loadu_ps(from + 3 * hop);
+            _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+            float* to = rows + static_cast<size_t>(r) * width + b;
+            _mm_storeu_ps(to, a0);
+            _mm_storeu_ps(to + width, a1);
+            _mm_storeu_ps(to + 2 * width, a2);
+            _mm_storeu_ps(to + 3 * width, a3);
+        }
+        for (; b < width; ++b)
+            for (int32_t e = 0; e < 4; ++e)
+                rows[static_cast<size_t>(r + e) * width + b] =
+                    x[static_cast<int64_t>(b) * hop + r + e];
+    }
+#endif
+    for (; r < hop; ++r)
+        for (int32_t b = 0; b < width; ++b)
+            rows[static_cast<size_t>(r) * width + b] = x[static_cast<int64_t>(b) * hop + r];
 }
 
 // The audio the tracks read: channel 0 and channel 1, either possibly absent.
@@ -74,6 +384,42 @@ struct TrackInput
         }
     }
 
+    // Writes FftLanes windowed frames of n = blocks * hop samples side by side (sample i of frame
+    // q at lanes[FftLanes * i + q]), frame q starting at start + q * hop, with the values
+    // BuildFrame gives. Each sample is read once: the hop blocks of the run go into the scratch
+    // rows (blocks + FftLanes floats per offset in the hop, two channels), from which every frame
+    // sample row is one contiguous slice.
+    void BuildLaneFrames(int64_t start, int32_t hop, int32_t blocks, const float* window,
+                         WindowLanesKernel windowLanes, float* scratch, float* lanes) const
+    {
+        const int32_t width = blocks + static_cast<int32_t>(FftLanes);
+        float* rows[2] = {scratch, scratch + static_cast<size_t>(hop) * width};
+        const float* sources[2] = {first, second};
+        for (int c = 0; c < 2; ++c)
+        {
+            if (sources[c] == nullptr)
+                continue;
+            // Inside the audio (one block more than needed, so that the transposes can run to
+            // the end of the rows) each row gathers one offset of every block.
+            if (start >= 0 && start + static_cast<int64_t>(width) * hop <= length)
+            {
+                TransposeBlocks(sources[c] + start, hop, width, rows[c]);
+                continue;
+            }
+            for (int32_t r = 0; r < hop; ++r)
+            {
+                for (int32_t b = 0; b + 1 < width; ++b)
+                {
+                    const int64_t index = start + static_cast<int64_t>(b) * hop + r;
+                    rows[c][r * width + b] =
+                        index >= 0 && index < length ? sources[c][index] : 0.0f;
+                }
+            }
+        }
+        windowLanes(first != nullptr ? rows[0] : nullptr, second != nullptr ? rows[1] : nullptr,
+                    blocks, hop, width, window, lanes);
+    }
+
     const float* first;
     const float* second;
     uint32_t length;
@@ -94,6 +440,7 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
     if (!PrepareTrack(length, frameSize, hop, out))
         return;
     const uint32_t frames = static_cast<uint32_t>(out.size());
+    const uint32_t last = frames - 1;
 
     const int32_t n = frameSize;
     const uint32_t bins = static_cast<uint32_t>(n / 2) + 1;
@@ -103,67 +450,110 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
     DataTail1D window(static_cast<uint32_t>(n));
     MakeWindow(window.Data(), n, WindowNorm::UnitMean, 1.0f);
     DataTail1D frame(transformLength);
-    DataTail1D spectrum(transformLength + 2);
 
-    // Only the 16 frames of one context are ever needed at a time, so the magnitudes live in a
-    // ring of 16 rows rather than a whole-loop matrix: memory stays proportional to the frame
-    // size however long the loop is, and every sum still reads the same values in the same order.
-    const uint32_t rows = std::min(frames, ContextFrames);
-    DataTail1D magnitudes(rows * bins);
-    auto row = [&](uint64_t f) { return magnitudes.Data() + (f % rows) * bins; };
+    // The flux of a block of frames is computed from a bin-major block of magnitudes (widened to
+    // double once) that spans the block and its context: column c holds frame first - 8 + c.
+    // Frames before the audio are zero columns, which add nothing to a sum that starts at zero;
+    // frames after the last repeat the last one, as the clamped context asks. The block stays
+    // small (about 256 KiB where the spectrum allows) however long the loop is, and the next
+    // block starts from the previous one's last ContextFrames - 1 columns.
+    const uint32_t blockFrames = FluxBlockFrames(bins);
+    const uint32_t stride = blockFrames + ContextFrames;
+    std::vector<double> block(static_cast<size_t>(bins) * stride, 0.0);
+    std::vector<double> sums(blockFrames);
+    const FluxKernels kernels = FluxKernelsFor(ActiveKernelPath());
+    const WindowLanesKernel windowLanes = WindowLanesFor(ActiveKernelPath());
+    auto column = [&](uint32_t c) { return block.data() + c; };
+    constexpr uint32_t Carried = ContextFrames - 1;
 
-    std::vector<double> past(bins);
-    std::vector<double> future(bins);
-    const uint64_t last = frames - 1;
-    auto flux = [&](uint64_t f)
-    {
-        std::fill(past.begin(), past.end(), 0.0);
-        for (uint64_t g = f >= ContextPast ? f - ContextPast : 0; g < f; ++g)
-        {
-            const float* m = row(g);
-            for (uint32_t k = 0; k < bins; ++k)
-                past[k] += m[k];
-        }
-        // Near the end the last frame stands in for the missing ones, several times over.
-        std::fill(future.begin(), future.end(), 0.0);
-        for (uint64_t j = 1; j <= ContextFuture; ++j)
-        {
-            const float* m = row(std::min(f + j, last));
-            for (uint32_t k = 0; k < bins; ++k)
-                future[k] += m[k];
-        }
-        const float* current = row(f);
-        double sum = 0.0;
-        for (uint32_t k = 0; k < bins; ++k)
-        {
-            const double d = static_cast<double>(current[k]) - past[k] + future[k];
-            if (d > 0.0)
-                sum += d;
-        }
-        return static_cast<float>(sum / bins);
-    };
+    // Spectra and magnitudes are taken for a run of consecutive frames at once: side by side in
+    // one transform call while the transform is short, otherwise one after the other with one
+    // magnitude loop over all their bins.
+    const bool sideBySide = transformLength <= LargestSideBySideTransform;
+    std::vector<float> laneFrames(sideBySide ? FftLanes * transformLength : 0, 0.0f);
+    std::vector<float> laneSpectra(sideBySide ? FftLanes * (transformLength + 2) : 0);
+    // Frames that are whole numbers of hops are built from hop blocks.
+    const int32_t hopBlocks = sideBySide && n % hop == 0 ? n / hop : 0;
+    std::vector<float> laneScratch(
+        hopBlocks > 0 ? 2 * static_cast<size_t>(hop) * (hopBlocks + FftLanes) : 0);
+    const uint32_t spectrumFloats = transformLength + 2;
+    const uint32_t spectrumBins = spectrumFloats / 2;
+    const uint32_t batch =
+        sideBySide ? FftLanes : std::clamp(32768u / spectrumBins, 1u, blockFrames + Carried);
+    DataTail1D spectra(sideBySide ? 0 : batch * spectrumFloats);
+    std::vector<double> squares(sideBySide ? 0 : static_cast<size_t>(batch) * spectrumFloats);
+    std::vector<float> magnitudes(sideBySide ? 0 : static_cast<size_t>(batch) * spectrumBins);
 
     const TrackInput input(channels, channelCount, length);
-    uint64_t due = 0; // the next frame whose flux has not been written
-    for (uint32_t g = 0; g < frames; ++g)
+    for (uint32_t first = 0; first < frames; first += blockFrames)
     {
-        input.BuildFrame(FrameStart(offset, n, hop, g), n, window.Data(), frame.Data());
-        fft.Forward(frame.Data(), spectrum.Data());
-        const float* s = spectrum.Data();
-        float* m = row(g);
-        for (uint32_t k = 0; k < bins; ++k)
+        const uint32_t count = std::min(blockFrames, frames - first);
+        const uint32_t columns = count + Carried;
+        uint32_t c = 0;
+        if (first > 0)
         {
-            const double re = s[2 * k];
-            const double im = s[2 * k + 1];
-            const float power = static_cast<float>(re * re + im * im);
-            m[k] = std::sqrt(std::sqrt(power));
+            for (uint32_t k = 0; k < bins; ++k)
+                std::copy_n(column(blockFrames) + k * stride, Carried, column(0) + k * stride);
+            c = Carried;
         }
-        // A frame's flux is due once its last future frame (clamped to the end) is in.
-        while (due <= last && std::min(due + ContextFuture, last) <= g)
+        while (c < columns)
         {
-            out[due] = flux(due);
-            ++due;
+            const int64_t g = static_cast<int64_t>(first) - ContextPast + c;
+            double* to = column(c);
+            if (g < 0 || g > last)
+            {
+                // The last frame's column when past the end (it is in this block by then).
+                const double* from = g < 0 ? nullptr : column(last + ContextPast - first);
+                for (uint32_t k = 0; k < bins; ++k)
+                    to[k * stride] = from != nullptr ? from[k * stride] : 0.0;
+                ++c;
+                continue;
+            }
+            const uint32_t run = static_cast<uint32_t>(
+                std::min<int64_t>({batch, columns - c, static_cast<int64_t>(last) - g + 1}));
+            if (sideBySide)
+            {
+                // Lanes past the run hold other samples; their results are not stored.
+                const int64_t start = FrameStart(offset, n, hop, static_cast<uint32_t>(g));
+                if (hopBlocks > 0)
+                {
+                    input.BuildLaneFrames(start, hop, hopBlocks, window.Data(), windowLanes,
+                                          laneScratch.data(), laneFrames.data());
+                }
+                else
+                {
+                    for (uint32_t q = 0; q < run; ++q)
+                    {
+                        input.BuildFrame(start + static_cast<int64_t>(q) * hop, n, window.Data(),
+                                         frame.Data());
+                        for (int32_t i = 0; i < n; ++i)
+                            laneFrames[FftLanes * i + q] = frame.Data()[i];
+                    }
+                }
+                fft.ForwardBatch(laneFrames.data(), laneSpectra.data());
+                kernels.magnitudeLanes(laneSpectra.data(), bins, run, to, stride);
+                c += run;
+                continue;
+            }
+            for (uint32_t q = 0; q < run; ++q)
+            {
+                input.BuildFrame(FrameStart(offset, n, hop, static_cast<uint32_t>(g + q)), n,
+                                 window.Data(), frame.Data());
+                fft.Forward(frame.Data(), spectra.Data() + q * spectrumFloats);
+            }
+            kernels.magnitudes(spectra.Data(), run * spectrumBins, squares.data(),
+                               magnitudes.data());
+            for (uint32_t k = 0; k < bins; ++k)
+            {
+                const float* from = magnitudes.data() + k;
+                for (uint32_t q = 0; q < run; ++q)
+                    to[k * stride + q] = from[q * spectrumBins];
+            }
+            c += run;
         }
+        kernels.flux(block.data(), bins, stride, (count + Lanes - 1) / Lanes * Lanes, sums.data());
+        for (uint32_t i = 0; i < count; ++i)
+            out[first + i] = static_cast<float>(sums[i] / bins);
     }
 }
 
@@ -181,7 +571,23 @@ void EnergyTrack(const float* const* channels, uint32_t channelCount, uint32_t l
     DataTail1D frame(static_cast<uint32_t>(n));
 
     const TrackInput input(channels, channelCount, length);
-    for (uint32_t f = 0; f < frames; ++f)
+    uint32_t f = 0;
+    // Frames of whole hops go FftLanes at a time, one per lane, built from hop blocks.
+    if (n % hop == 0 && n <= LargestSideBySideEnergyFrame)
+    {
+        const int32_t blocks = n / hop;
+        std::vector<float> lanes(static_cast<size_t>(FftLanes) * n);
+        std::vector<float> scratch(2 * static_cast<size_t>(hop) * (blocks + FftLanes));
+        const auto energies = EnergyLanesFor(ActiveKernelPath());
+        const WindowLanesKernel windowLanes = WindowLanesFor(ActiveKernelPath());
+        for (; f < frames; f += FftLanes)
+        {
+            input.BuildLaneFrames(FrameStart(offset, n, hop, f), hop, blocks, window.Data(),
+                                  windowLanes, scratch.data(), lanes.data());
+            energies(lanes.data(), n, std::min(FftLanes, frames - f), outEnergy.data() + f);
+        }
+    }
+    for (; f < frames; ++f)
     {
         input.BuildFrame(FrameStart(offset, n, hop, f), n, window.Data(), frame.Data());
         const float* x = frame.Data();

@@ -93,14 +93,17 @@ int64_t TransientDetector::SuppressionRadius(float windowSeconds, float sampleRa
 void TransientDetector::Suppress(std::vector<float>& values, int64_t radius, bool backward)
 {
     const int64_t count = static_cast<int64_t>(values.size());
-    const int64_t half = radius / 2;
     // Within half the radius any stronger frame suppresses; further out it must be stronger by
-    // a factor growing to 2.5 at the radius.
-    auto weight = [&](int64_t i, int64_t j)
+    // a factor growing to exactly 2.5 at the radius. The half is exact, also for odd radii.
+    const double half = 0.5 * static_cast<double>(radius);
+    std::vector<double> weights(static_cast<size_t>(radius) + 1);
+    for (size_t d = 0; d < weights.size(); ++d)
     {
-        const int64_t d = j > i ? j - i : i - j;
-        return d <= half ? 1.0 : 1.0 + 3.0 * static_cast<double>(d - half) / radius;
-    };
+        const double distance = static_cast<double>(d);
+        weights[d] =
+            distance <= half ? 1.0 : 1.0 + 3.0 * (distance - half) / static_cast<double>(radius);
+    }
+    auto weight = [&](int64_t i, int64_t j) { return weights[j > i ? j - i : i - j]; };
 
     // A frame's fate only depends on whether some frame in reach beats it, not on which one
     // is found first. A zero never beats a positive level, so for those the scan may step over

@@ -2,6 +2,7 @@
 
 #include "dsp/foundation/RealFftPlan.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -44,10 +45,8 @@ int32_t CheckPlan(const FftPlan* plan)
 
 // Runs a transform with the caller's work memory rounded up to 16 bytes, or with a temporary
 // block when the caller gave none.
-template <typename Transform>
-int32_t WithWork(const FftPlan* plan, uint8_t* work, Transform transform)
+template <typename Transform> int32_t WithWork(size_t need, uint8_t* work, Transform transform)
 {
-    const size_t need = plan->transform.WorkBytes();
     if (need == 0)
     {
         transform(nullptr);
@@ -209,7 +208,7 @@ int32_t FftForward(const float* source, float* destination, const FftPlan* plan,
         return StatusNullPointer;
     if (const int32_t status = CheckPlan(plan); status != StatusOk)
         return status;
-    return WithWork(plan, work,
+    return WithWork(plan->transform.WorkBytes(), work,
                     [&](float* aligned) { plan->transform.Forward(source, destination, aligned); });
 }
 
@@ -219,8 +218,33 @@ int32_t FftInverse(const float* source, float* destination, const FftPlan* plan,
         return StatusNullPointer;
     if (const int32_t status = CheckPlan(plan); status != StatusOk)
         return status;
-    return WithWork(plan, work,
+    return WithWork(plan->transform.WorkBytes(), work,
                     [&](float* aligned) { plan->transform.Inverse(source, destination, aligned); });
+}
+
+int32_t FftBatchWorkSize(const FftPlan* plan, int32_t* bytes)
+{
+    if (!bytes)
+        return StatusNullPointer;
+    if (const int32_t status = CheckPlan(plan); status != StatusOk)
+        return status;
+    const size_t need = plan->transform.BatchWorkBytes() + kWorkAlignment;
+    if (need > static_cast<size_t>(INT32_MAX))
+        return StatusBadSize;
+    *bytes = static_cast<int32_t>(need);
+    return StatusOk;
+}
+
+int32_t FftForwardBatch(const float* source, float* destination, const FftPlan* plan, uint8_t* work)
+{
+    static_assert(FftBatchLanes == RealFftPlan::BatchLanes);
+    if (!source || !destination)
+        return StatusNullPointer;
+    if (const int32_t status = CheckPlan(plan); status != StatusOk)
+        return status;
+    return WithWork(plan->transform.BatchWorkBytes(), work,
+                    [&](float* aligned)
+                    { plan->transform.ForwardBatch(source, destination, aligned); });
 }
 
 int32_t FftFree(FftPlan* plan)

@@ -81,4 +81,15 @@ int32_t FftForward(const float* source, float* destination, const FftPlan* plan,
 int32_t FftInverse(const float* source, float* destination, const FftPlan* plan, uint8_t* work);
 int32_t FftFree(FftPlan* plan);
 
+// Forward transforms of FftBatchLanes signals of one plan side by side: sample i of signal l at
+// source[FftBatchLanes * i + l], CCS entry j of its spectrum at destination[FftBatchLanes * j + l].
+// Each signal gets the bits FftForward gives it alone, at a fraction of the cost for short
+// transforms. Source and destination must not overlap. Work memory as for FftForward, sized by
+// FftBatchWorkSize (StatusBadSize when that would not fit in an int32_t; a null work buffer still
+// works then).
+constexpr int32_t FftBatchLanes = 16;
+int32_t FftBatchWorkSize(const FftPlan* plan, int32_t* bytes);
+int32_t FftForwardBatch(const float* source, float* destination, const FftPlan* plan,
+                        uint8_t* work);
+
 } // namespace DSP::Primitives

@@ -40,10 +40,12 @@ void RealFFT::Release()
     if (plan != nullptr)
     {
         VectorOps::AlignedFree(work);
+        VectorOps::AlignedFree(batchWork);
         Primitives::FftFree(plan);
     }
     plan = nullptr;
     work = nullptr;
+    batchWork = nullptr;
 }
 
 int32_t RealFFT::OrderFor(int32_t n)
@@ -83,6 +85,18 @@ void RealFFT::SetSize(int32_t n)
 int32_t RealFFT::Forward(const float* source, float* destination)
 {
     return Primitives::FftForward(source, destination, plan, work);
+}
+
+int32_t RealFFT::ForwardBatch(const float* source, float* destination)
+{
+    if (plan != nullptr && batchWork == nullptr)
+    {
+        // Left null when the size does not fit: the batch then takes a temporary buffer.
+        int32_t bytes = 0;
+        if (Primitives::FftBatchWorkSize(plan, &bytes) == Primitives::StatusOk)
+            batchWork = VectorOps::AlignedAllocBytes(bytes);
+    }
+    return Primitives::FftForwardBatch(source, destination, plan, batchWork);
 }
 
 int32_t RealFFT::Inverse(const float* source, float* destination)

@@ -31,6 +31,10 @@ public:
     // source: N + 2 floats (CCS), destination: N floats.
     int32_t Inverse(const float* source, float* destination);
 
+    // Primitives::FftBatchLanes forward transforms side by side (layout: Primitives.h), each with
+    // the bits Forward gives it. The first call allocates the batch work buffer.
+    int32_t ForwardBatch(const float* source, float* destination);
+
     // The length last requested, 0 when none.
     int32_t GetSize() const { return size; }
     // The order m used for a requested length n: 1 for every n <= 2, otherwise the smallest m
@@ -47,6 +51,7 @@ private:
     int32_t size = 0;
     Primitives::FftPlan* plan = nullptr;
     uint8_t* work = nullptr;
+    uint8_t* batchWork = nullptr;
 };
 
 } // namespace DSP

@@ -1,5 +1,6 @@
 #include "dsp/foundation/RealFftPlan.h"
 
+#include "dsp/foundation/KernelPath.h"
 #include "dsp/foundation/Primitives.h"
 
 #include <cmath>
@@ -17,18 +18,15 @@
 #define KELVORA_INDEPENDENT_ITERATIONS
 #endif
 
-// The transform kernels are inlined into the two autosort entry points, which are built twice on
-// x86-64: for processors with AVX2 and FMA, and for the baseline (SSE2). The loader picks one
-// from the processor's feature flags once, when the library is loaded. Sanitizer builds keep only
-// the baseline version, so that the test suite also exercises it on machines that would pick the
-// AVX2 one.
-#define KELVORA_KERNEL [[gnu::always_inline]] inline
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) &&                             \
-    !defined(__SANITIZE_ADDRESS__)
-#define KELVORA_VECTOR_CLONES [[gnu::target_clones("arch=x86-64-v3", "default")]]
-#else
-#define KELVORA_VECTOR_CLONES
-#endif
+// The transform kernels are inlined into the two autosort bodies, which are built once per
+// kernel path (KernelPath.h) and picked at each call. Without contraction every build rounds each
+// operation the same way, so the paths agree bit for bit.
+#define KELVORA_KERNEL KELVORA_KERNEL_BODY
+
+// Batches of sixteen lanes pass through inlined kernels as values wider than the baseline's
+// registers; the compilers note that such values would be passed differently across a call,
+// which never happens here.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace DSP
 {
@@ -119,6 +117,26 @@ KELVORA_KERNEL void Store4(float* p, Float4 v)
     std::memcpy(p, &v, sizeof(v));
 }
 
+// Sixteen transforms side by side, one per lane: the batched transform runs the same kernels on
+// these values, so each lane sees exactly the operations a single transform performs.
+using Float16 = float __attribute__((vector_size(16 * sizeof(float))));
+
+// Element i of an array of V: one float, or the sixteen lanes of element i of a batch, which lie
+// together at 16 * i.
+template <typename V> constexpr size_t Width = sizeof(V) / sizeof(float);
+
+template <typename V> KELVORA_KERNEL V Ld(const float* p, size_t i)
+{
+    V v;
+    std::memcpy(&v, p + Width<V> * i, sizeof(V));
+    return v;
+}
+
+template <typename V> KELVORA_KERNEL void St(float* p, size_t i, V v)
+{
+    std::memcpy(p + Width<V> * i, &v, sizeof(V));
+}
+
 // The passes work on split buffers: M real parts followed by M imaginary parts. Their pointers
 // are restrict parameters so the compiler can turn each loop into vector code.
 
@@ -126,30 +144,32 @@ KELVORA_KERNEL void Store4(float* p, Float4 v)
 // writes outputs 4p + k, output k twiddled by e^(-2*pi*i*k*p/span). The loop runs along p.
 // With Step 2 it reads the real input itself as interleaved complex points (x_2j + i*x_2j+1),
 // which saves a separate pass to split it into re/im rows.
-template <size_t Step>
+template <typename V, size_t Step>
 KELVORA_KERNEL void Radix4FirstPass(size_t m, const float* __restrict w, const float* __restrict xr,
                                     const float* __restrict xi, float* __restrict yr,
                                     float* __restrict yi)
 {
     for (size_t p = 0; p < m; ++p)
     {
-        const Radix4 b(xr[Step * p], xi[Step * p], xr[Step * (p + m)], xi[Step * (p + m)],
-                       xr[Step * (p + 2 * m)], xi[Step * (p + 2 * m)], xr[Step * (p + 3 * m)],
-                       xi[Step * (p + 3 * m)]);
+        const Butterfly4<V> b(Ld<V>(xr, Step * p), Ld<V>(xi, Step * p), Ld<V>(xr, Step * (p + m)),
+                              Ld<V>(xi, Step * (p + m)), Ld<V>(xr, Step * (p + 2 * m)),
+                              Ld<V>(xi, Step * (p + 2 * m)), Ld<V>(xr, Step * (p + 3 * m)),
+                              Ld<V>(xi, Step * (p + 3 * m)));
         const float w1r = w[p], w1i = w[m + p], w2r = w[2 * m + p], w2i = w[3 * m + p];
         const float w3r = w[4 * m + p], w3i = w[5 * m + p];
-        yr[4 * p] = b.y0r;
-        yi[4 * p] = b.y0i;
-        yr[4 * p + 1] = w1r * b.y1r - w1i * b.y1i;
-        yi[4 * p + 1] = w1r * b.y1i + w1i * b.y1r;
-        yr[4 * p + 2] = w2r * b.y2r - w2i * b.y2i;
-        yi[4 * p + 2] = w2r * b.y2i + w2i * b.y2r;
-        yr[4 * p + 3] = w3r * b.y3r - w3i * b.y3i;
-        yi[4 * p + 3] = w3r * b.y3i + w3i * b.y3r;
+        St<V>(yr, 4 * p, b.y0r);
+        St<V>(yi, 4 * p, b.y0i);
+        St<V>(yr, 4 * p + 1, w1r * b.y1r - w1i * b.y1i);
+        St<V>(yi, 4 * p + 1, w1r * b.y1i + w1i * b.y1r);
+        St<V>(yr, 4 * p + 2, w2r * b.y2r - w2i * b.y2i);
+        St<V>(yi, 4 * p + 2, w2r * b.y2i + w2i * b.y2r);
+        St<V>(yr, 4 * p + 3, w3r * b.y3r - w3i * b.y3i);
+        St<V>(yi, 4 * p + 3, w3r * b.y3i + w3i * b.y3r);
     }
 }
 
 // stride butterflies that share one set of twiddles: inputs q + k*quarter, outputs q + k*stride.
+template <typename V>
 KELVORA_KERNEL void Radix4Group(size_t stride, size_t quarter, const float* w,
                                 const float* __restrict xr, const float* __restrict xi,
                                 float* __restrict yr, float* __restrict yi)
@@ -158,21 +178,24 @@ KELVORA_KERNEL void Radix4Group(size_t stride, size_t quarter, const float* w,
     KELVORA_INDEPENDENT_ITERATIONS
     for (size_t q = 0; q < stride; ++q)
     {
-        const Radix4 b(xr[q], xi[q], xr[quarter + q], xi[quarter + q], xr[2 * quarter + q],
-                       xi[2 * quarter + q], xr[3 * quarter + q], xi[3 * quarter + q]);
-        yr[q] = b.y0r;
-        yi[q] = b.y0i;
-        yr[stride + q] = w1r * b.y1r - w1i * b.y1i;
-        yi[stride + q] = w1r * b.y1i + w1i * b.y1r;
-        yr[2 * stride + q] = w2r * b.y2r - w2i * b.y2i;
-        yi[2 * stride + q] = w2r * b.y2i + w2i * b.y2r;
-        yr[3 * stride + q] = w3r * b.y3r - w3i * b.y3i;
-        yi[3 * stride + q] = w3r * b.y3i + w3i * b.y3r;
+        const Butterfly4<V> b(Ld<V>(xr, q), Ld<V>(xi, q), Ld<V>(xr, quarter + q),
+                              Ld<V>(xi, quarter + q), Ld<V>(xr, 2 * quarter + q),
+                              Ld<V>(xi, 2 * quarter + q), Ld<V>(xr, 3 * quarter + q),
+                              Ld<V>(xi, 3 * quarter + q));
+        St<V>(yr, q, b.y0r);
+        St<V>(yi, q, b.y0i);
+        St<V>(yr, stride + q, w1r * b.y1r - w1i * b.y1i);
+        St<V>(yi, stride + q, w1r * b.y1i + w1i * b.y1r);
+        St<V>(yr, 2 * stride + q, w2r * b.y2r - w2i * b.y2i);
+        St<V>(yi, 2 * stride + q, w2r * b.y2i + w2i * b.y2r);
+        St<V>(yr, 3 * stride + q, w3r * b.y3r - w3i * b.y3i);
+        St<V>(yi, 3 * stride + q, w3r * b.y3i + w3i * b.y3r);
     }
 }
 
 // A middle radix-4 pass over M points: span = 4m, stride (>= 16) sub-transforms side by side.
 // Group p holds the stride butterflies at twiddle index p.
+template <typename V>
 KELVORA_KERNEL void Radix4Pass(size_t M, size_t span, size_t stride, const float* twiddles,
                                const float* x, float* y)
 {
@@ -184,7 +207,8 @@ KELVORA_KERNEL void Radix4Pass(size_t M, size_t span, size_t stride, const float
                             twiddles[3 * m + p], twiddles[4 * m + p], twiddles[5 * m + p]};
         const size_t in = stride * p;
         const size_t out = 4 * stride * p;
-        Radix4Group(stride, quarter, w, x + in, x + M + in, y + out, y + M + out);
+        Radix4Group<V>(stride, quarter, w, x + Width<V> * in, x + Width<V> * (M + in),
+                       y + Width<V> * out, y + Width<V> * (M + out));
     }
 }
 
@@ -221,6 +245,7 @@ KELVORA_KERNEL void Radix4PassStride4(size_t M, size_t span, const float* __rest
 }
 
 // The last radix-4 pass (span 4): all twiddles are 1.
+template <typename V>
 KELVORA_KERNEL void Radix4LastPass(size_t stride, const float* __restrict xr,
                                    const float* __restrict xi, float* __restrict yr,
                                    float* __restrict yi)
@@ -228,16 +253,18 @@ KELVORA_KERNEL void Radix4LastPass(size_t stride, const float* __restrict xr,
     KELVORA_INDEPENDENT_ITERATIONS
     for (size_t q = 0; q < stride; ++q)
     {
-        const Radix4 b(xr[q], xi[q], xr[stride + q], xi[stride + q], xr[2 * stride + q],
-                       xi[2 * stride + q], xr[3 * stride + q], xi[3 * stride + q]);
-        yr[q] = b.y0r;
-        yi[q] = b.y0i;
-        yr[stride + q] = b.y1r;
-        yi[stride + q] = b.y1i;
-        yr[2 * stride + q] = b.y2r;
-        yi[2 * stride + q] = b.y2i;
-        yr[3 * stride + q] = b.y3r;
-        yi[3 * stride + q] = b.y3i;
+        const Butterfly4<V> b(Ld<V>(xr, q), Ld<V>(xi, q), Ld<V>(xr, stride + q),
+                              Ld<V>(xi, stride + q), Ld<V>(xr, 2 * stride + q),
+                              Ld<V>(xi, 2 * stride + q), Ld<V>(xr, 3 * stride + q),
+                              Ld<V>(xi, 3 * stride + q));
+        St<V>(yr, q, b.y0r);
+        St<V>(yi, q, b.y0i);
+        St<V>(yr, stride + q, b.y1r);
+        St<V>(yi, stride + q, b.y1i);
+        St<V>(yr, 2 * stride + q, b.y2r);
+        St<V>(yi, 2 * stride + q, b.y2i);
+        St<V>(yr, 3 * stride + q, b.y3r);
+        St<V>(yi, 3 * stride + q, b.y3i);
     }
 }
 
@@ -246,6 +273,7 @@ constexpr float kHalfSqrt2 = 0.707106781186547524f;
 // The last pass when log2 M is odd (span 8): eight-point transforms along the stride, built from
 // two four-point ones joined by the constant twiddles of W8 = (1 - i)/sqrt2. Replaces a radix-4 and
 // a radix-2 pass, one sweep over the data fewer.
+template <typename V>
 KELVORA_KERNEL void Radix8LastPass(size_t stride, const float* __restrict xr,
                                    const float* __restrict xi, float* __restrict yr,
                                    float* __restrict yi)
@@ -254,46 +282,51 @@ KELVORA_KERNEL void Radix8LastPass(size_t stride, const float* __restrict xr,
     for (size_t q = 0; q < stride; ++q)
     {
         // Even points a0, a2, a4, a6 and odd points a1, a3, a5, a7.
-        const Radix4 e(xr[q], xi[q], xr[2 * stride + q], xi[2 * stride + q], xr[4 * stride + q],
-                       xi[4 * stride + q], xr[6 * stride + q], xi[6 * stride + q]);
-        const Radix4 o(xr[stride + q], xi[stride + q], xr[3 * stride + q], xi[3 * stride + q],
-                       xr[5 * stride + q], xi[5 * stride + q], xr[7 * stride + q],
-                       xi[7 * stride + q]);
+        const Butterfly4<V> e(Ld<V>(xr, q), Ld<V>(xi, q), Ld<V>(xr, 2 * stride + q),
+                              Ld<V>(xi, 2 * stride + q), Ld<V>(xr, 4 * stride + q),
+                              Ld<V>(xi, 4 * stride + q), Ld<V>(xr, 6 * stride + q),
+                              Ld<V>(xi, 6 * stride + q));
+        const Butterfly4<V> o(Ld<V>(xr, stride + q), Ld<V>(xi, stride + q),
+                              Ld<V>(xr, 3 * stride + q), Ld<V>(xi, 3 * stride + q),
+                              Ld<V>(xr, 5 * stride + q), Ld<V>(xi, 5 * stride + q),
+                              Ld<V>(xr, 7 * stride + q), Ld<V>(xi, 7 * stride + q));
         // W8 * O1 and W8^3 * O3
-        const float t1r = kHalfSqrt2 * (o.y1r + o.y1i), t1i = kHalfSqrt2 * (o.y1i - o.y1r);
-        const float t3r = kHalfSqrt2 * (o.y3i - o.y3r), t3i = -kHalfSqrt2 * (o.y3r + o.y3i);
-        yr[q] = e.y0r + o.y0r;
-        yi[q] = e.y0i + o.y0i;
-        yr[4 * stride + q] = e.y0r - o.y0r;
-        yi[4 * stride + q] = e.y0i - o.y0i;
-        yr[stride + q] = e.y1r + t1r;
-        yi[stride + q] = e.y1i + t1i;
-        yr[5 * stride + q] = e.y1r - t1r;
-        yi[5 * stride + q] = e.y1i - t1i;
+        const V t1r = kHalfSqrt2 * (o.y1r + o.y1i), t1i = kHalfSqrt2 * (o.y1i - o.y1r);
+        const V t3r = kHalfSqrt2 * (o.y3i - o.y3r), t3i = -kHalfSqrt2 * (o.y3r + o.y3i);
+        St<V>(yr, q, e.y0r + o.y0r);
+        St<V>(yi, q, e.y0i + o.y0i);
+        St<V>(yr, 4 * stride + q, e.y0r - o.y0r);
+        St<V>(yi, 4 * stride + q, e.y0i - o.y0i);
+        St<V>(yr, stride + q, e.y1r + t1r);
+        St<V>(yi, stride + q, e.y1i + t1i);
+        St<V>(yr, 5 * stride + q, e.y1r - t1r);
+        St<V>(yi, 5 * stride + q, e.y1i - t1i);
         // W8^2 = -i
-        yr[2 * stride + q] = e.y2r + o.y2i;
-        yi[2 * stride + q] = e.y2i - o.y2r;
-        yr[6 * stride + q] = e.y2r - o.y2i;
-        yi[6 * stride + q] = e.y2i + o.y2r;
-        yr[3 * stride + q] = e.y3r + t3r;
-        yi[3 * stride + q] = e.y3i + t3i;
-        yr[7 * stride + q] = e.y3r - t3r;
-        yi[7 * stride + q] = e.y3i - t3i;
+        St<V>(yr, 2 * stride + q, e.y2r + o.y2i);
+        St<V>(yi, 2 * stride + q, e.y2i - o.y2r);
+        St<V>(yr, 6 * stride + q, e.y2r - o.y2i);
+        St<V>(yi, 6 * stride + q, e.y2i + o.y2r);
+        St<V>(yr, 3 * stride + q, e.y3r + t3r);
+        St<V>(yi, 3 * stride + q, e.y3i + t3i);
+        St<V>(yr, 7 * stride + q, e.y3r - t3r);
+        St<V>(yi, 7 * stride + q, e.y3i - t3i);
     }
 }
 
 // The last pass for M = 8 (span 2, after the first radix-4 pass): sums and differences.
+template <typename V>
 KELVORA_KERNEL void Radix2LastPass(size_t stride, const float* __restrict xr,
                                    const float* __restrict xi, float* __restrict yr,
                                    float* __restrict yi)
 {
     for (size_t q = 0; q < stride; ++q)
     {
-        const float ar = xr[q], ai = xi[q], br = xr[stride + q], bi = xi[stride + q];
-        yr[q] = ar + br;
-        yi[q] = ai + bi;
-        yr[stride + q] = ar - br;
-        yi[stride + q] = ai - bi;
+        const V ar = Ld<V>(xr, q), ai = Ld<V>(xi, q), br = Ld<V>(xr, stride + q),
+                bi = Ld<V>(xi, stride + q);
+        St<V>(yr, q, ar + br);
+        St<V>(yi, q, ai + bi);
+        St<V>(yr, stride + q, ar - br);
+        St<V>(yi, stride + q, ai - bi);
     }
 }
 
@@ -301,28 +334,29 @@ KELVORA_KERNEL void Radix2LastPass(size_t stride, const float* __restrict xr,
 // the N = 2M reals, scaled: with E = (Z_k + conj Z_M-k) / 2 and O = (Z_k - conj Z_M-k) / 2i,
 // X_k = E + W^k O, W = e^(-2*pi*i/N). Each bin is computed on its own (rather than X_k and X_M-k
 // together) so that the loop reads and writes in one direction and vectorises.
+template <typename V>
 KELVORA_KERNEL void SplitForward(const float* __restrict zr, const float* __restrict zi,
                                  float* __restrict out, size_t M, const float* __restrict wr,
                                  const float* __restrict wi, float scale)
 {
-    const float z0r = zr[0], z0i = zi[0];
+    const V z0r = Ld<V>(zr, 0), z0i = Ld<V>(zi, 0);
     const float half = 0.5f * scale;
     for (size_t k = 1; k < M; ++k)
     {
-        const float ar = zr[k], ai = zi[k];
-        const float br = zr[M - k], bi = -zi[M - k];
-        const float sr = ar + br, si = ai + bi;
-        const float dr = ar - br, di = ai - bi;
+        const V ar = Ld<V>(zr, k), ai = Ld<V>(zi, k);
+        const V br = Ld<V>(zr, M - k), bi = -Ld<V>(zi, M - k);
+        const V sr = ar + br, si = ai + bi;
+        const V dr = ar - br, di = ai - bi;
         // O = (di - i*dr) / 2
-        const float tr = wr[k] * di + wi[k] * dr;
-        const float ti = wi[k] * di - wr[k] * dr;
-        out[2 * k] = half * (sr + tr);
-        out[2 * k + 1] = half * (si + ti);
+        const V tr = wr[k] * di + wi[k] * dr;
+        const V ti = wi[k] * di - wr[k] * dr;
+        St<V>(out, 2 * k, half * (sr + tr));
+        St<V>(out, 2 * k + 1, half * (si + ti));
     }
-    out[0] = (z0r + z0i) * scale;
-    out[1] = 0.0f;
-    out[2 * M] = (z0r - z0i) * scale;
-    out[2 * M + 1] = 0.0f;
+    St<V>(out, 0, (z0r + z0i) * scale);
+    St<V>(out, 1, V{});
+    St<V>(out, 2 * M, (z0r - z0i) * scale);
+    St<V>(out, 2 * M + 1, V{});
 }
 
 // The reverse of SplitForward, unscaled: builds Z' = 2Z from a CCS spectrum, so that the
@@ -483,38 +517,6 @@ bool RealFftPlan::BuildInPlace()
     return true;
 }
 
-void RealFftPlan::Forward(const float* source, float* destination, float* work) const
-{
-    switch (method_)
-    {
-    case Method::Direct:
-        ForwardDirect(source, destination);
-        break;
-    case Method::Autosort:
-        ForwardAutosort(source, destination, work);
-        break;
-    case Method::InPlace:
-        ForwardInPlace(source, destination);
-        break;
-    }
-}
-
-void RealFftPlan::Inverse(const float* source, float* destination, float* work) const
-{
-    switch (method_)
-    {
-    case Method::Direct:
-        InverseDirect(source, destination);
-        break;
-    case Method::Autosort:
-        InverseAutosort(source, destination, work);
-        break;
-    case Method::InPlace:
-        InverseInPlace(source, destination);
-        break;
-    }
-}
-
 // Every kernel reads all of its input before writing, so source and destination may coincide.
 void RealFftPlan::ForwardDirect(const float* x, float* y) const
 {
@@ -624,14 +626,15 @@ void RealFftPlan::InverseDirect(const float* X, float* x) const
     }
 }
 
-template <size_t Step>
+template <typename V, size_t Step>
 KELVORA_KERNEL const float* RealFftPlan::RunPasses(const float* re, const float* im, float* a,
                                                    float* b) const
 {
     const size_t M = length_ / 2;
+    const size_t rows = Width<V> * M; // where the imaginary row starts
     // The first pass reads the input and writes a.
     const Pass& first = passes_[0];
-    Radix4FirstPass<Step>(first.span / 4, twiddles_ + first.twiddleOffset, re, im, a, a + M);
+    Radix4FirstPass<V, Step>(first.span / 4, twiddles_ + first.twiddleOffset, re, im, a, a + rows);
     const float* current = a;
     float* next = b;
     for (uint32_t i = 1; i < passCount_; ++i)
@@ -640,20 +643,20 @@ KELVORA_KERNEL const float* RealFftPlan::RunPasses(const float* re, const float*
         switch (pass.kind)
         {
         case PassKind::Radix4:
-            if (pass.stride == 4)
+            if (Width<V> == 1 && pass.stride == 4)
                 Radix4PassStride4(M, pass.span, twiddles_ + pass.twiddleOffset, current, next);
             else
-                Radix4Pass(M, pass.span, pass.stride, twiddles_ + pass.twiddleOffset, current,
-                           next);
+                Radix4Pass<V>(M, pass.span, pass.stride, twiddles_ + pass.twiddleOffset, current,
+                              next);
             break;
         case PassKind::LastRadix4:
-            Radix4LastPass(pass.stride, current, current + M, next, next + M);
+            Radix4LastPass<V>(pass.stride, current, current + rows, next, next + rows);
             break;
         case PassKind::LastRadix8:
-            Radix8LastPass(pass.stride, current, current + M, next, next + M);
+            Radix8LastPass<V>(pass.stride, current, current + rows, next, next + rows);
             break;
         default:
-            Radix2LastPass(pass.stride, current, current + M, next, next + M);
+            Radix2LastPass<V>(pass.stride, current, current + rows, next, next + rows);
             break;
         }
         float* written = next;
@@ -663,17 +666,27 @@ KELVORA_KERNEL const float* RealFftPlan::RunPasses(const float* re, const float*
     return current;
 }
 
-KELVORA_VECTOR_CLONES void RealFftPlan::ForwardAutosort(const float* source, float* destination,
-                                                        float* work) const
+KELVORA_KERNEL void RealFftPlan::ForwardAutosort(const float* source, float* destination,
+                                                 float* work) const
 {
     const size_t M = length_ / 2;
-    const float* z = RunPasses<2>(source, source + 1, work, work + length_);
+    const float* z = RunPasses<float, 2>(source, source + 1, work, work + length_);
     const float* splitRe = twiddles_ + splitOffset_;
-    SplitForward(z, z + M, destination, M, splitRe, splitRe + M, forwardScale_);
+    SplitForward<float>(z, z + M, destination, M, splitRe, splitRe + M, forwardScale_);
 }
 
-KELVORA_VECTOR_CLONES void RealFftPlan::InverseAutosort(const float* source, float* destination,
-                                                        float* work) const
+KELVORA_KERNEL void RealFftPlan::ForwardBatchAutosort(const float* source, float* destination,
+                                                      float* work) const
+{
+    constexpr size_t Lanes = Width<Float16>;
+    const size_t M = length_ / 2;
+    const float* z = RunPasses<Float16, 2>(source, source + Lanes, work, work + Lanes * length_);
+    const float* splitRe = twiddles_ + splitOffset_;
+    SplitForward<Float16>(z, z + Lanes * M, destination, M, splitRe, splitRe + M, forwardScale_);
+}
+
+KELVORA_KERNEL void RealFftPlan::InverseAutosort(const float* source, float* destination,
+                                                 float* work) const
 {
     const size_t M = length_ / 2;
     float* a = work;
@@ -682,7 +695,7 @@ KELVORA_VECTOR_CLONES void RealFftPlan::InverseAutosort(const float* source, flo
     // Bins 0..M-1 go to b as rows; b is free until the first pass writes it.
     Deinterleave(M, source, b, b + M);
     SplitInverse(b, b + M, source[2 * M], a, a + M, M, splitRe, splitRe + M);
-    const float* z = RunPasses<1>(a, a + M, b, a);
+    const float* z = RunPasses<float, 1>(a, a + M, b, a);
     // The passes computed the forward transform of conj Z', so the signal is its conjugate.
     const float* __restrict re = z;
     const float* __restrict im = z + M;
@@ -692,6 +705,147 @@ KELVORA_VECTOR_CLONES void RealFftPlan::InverseAutosort(const float* source, flo
     {
         x[2 * j] = re[j] * s;
         x[2 * j + 1] = -im[j] * s;
+    }
+}
+
+// The autosort bodies built for each kernel path.
+struct AutosortPaths
+{
+    static void ForwardBaseline(const RealFftPlan& plan, const float* source, float* destination,
+                                float* work)
+    {
+        plan.ForwardAutosort(source, destination, work);
+    }
+    static void InverseBaseline(const RealFftPlan& plan, const float* source, float* destination,
+                                float* work)
+    {
+        plan.InverseAutosort(source, destination, work);
+    }
+    static void ForwardBatchBaseline(const RealFftPlan& plan, const float* source,
+                                     float* destination, float* work)
+    {
+        plan.ForwardBatchAutosort(source, destination, work);
+    }
+    KELVORA_TARGET_AVX2 static void ForwardBatchAvx2(const RealFftPlan& plan, const float* source,
+                                                     float* destination, float* work)
+    {
+        plan.ForwardBatchAutosort(source, destination, work);
+    }
+    KELVORA_TARGET_AVX512 static void ForwardBatchAvx512(const RealFftPlan& plan,
+                                                         const float* source, float* destination,
+                                                         float* work)
+    {
+        plan.ForwardBatchAutosort(source, destination, work);
+    }
+    KELVORA_TARGET_AVX2 static void ForwardAvx2(const RealFftPlan& plan, const float* source,
+                                                float* destination, float* work)
+    {
+        plan.ForwardAutosort(source, destination, work);
+    }
+    KELVORA_TARGET_AVX2 static void InverseAvx2(const RealFftPlan& plan, const float* source,
+                                                float* destination, float* work)
+    {
+        plan.InverseAutosort(source, destination, work);
+    }
+    KELVORA_TARGET_AVX512 static void ForwardAvx512(const RealFftPlan& plan, const float* source,
+                                                    float* destination, float* work)
+    {
+        plan.ForwardAutosort(source, destination, work);
+    }
+    KELVORA_TARGET_AVX512 static void InverseAvx512(const RealFftPlan& plan, const float* source,
+                                                    float* destination, float* work)
+    {
+        plan.InverseAutosort(source, destination, work);
+    }
+};
+
+void RealFftPlan::Forward(const float* source, float* destination, float* work) const
+{
+    switch (method_)
+    {
+    case Method::Direct:
+        ForwardDirect(source, destination);
+        break;
+    case Method::Autosort:
+        switch (ActiveKernelPath())
+        {
+        case KernelPath::Avx512:
+            AutosortPaths::ForwardAvx512(*this, source, destination, work);
+            break;
+        case KernelPath::Avx2:
+            AutosortPaths::ForwardAvx2(*this, source, destination, work);
+            break;
+        default:
+            AutosortPaths::ForwardBaseline(*this, source, destination, work);
+            break;
+        }
+        break;
+    case Method::InPlace:
+        ForwardInPlace(source, destination);
+        break;
+    }
+}
+
+void RealFftPlan::Inverse(const float* source, float* destination, float* work) const
+{
+    switch (method_)
+    {
+    case Method::Direct:
+        InverseDirect(source, destination);
+        break;
+    case Method::Autosort:
+        switch (ActiveKernelPath())
+        {
+        case KernelPath::Avx512:
+            AutosortPaths::InverseAvx512(*this, source, destination, work);
+            break;
+        case KernelPath::Avx2:
+            AutosortPaths::InverseAvx2(*this, source, destination, work);
+            break;
+        default:
+            AutosortPaths::InverseBaseline(*this, source, destination, work);
+            break;
+        }
+        break;
+    case Method::InPlace:
+        InverseInPlace(source, destination);
+        break;
+    }
+}
+
+size_t RealFftPlan::BatchWorkBytes() const
+{
+    // Autosort: its two work buffers for every lane. Otherwise room for one lane's spectrum.
+    return method_ == Method::Autosort ? BatchLanes * workBytes_
+                                       : sizeof(float) * (size_t{length_} + 2);
+}
+
+void RealFftPlan::ForwardBatch(const float* source, float* destination, float* work) const
+{
+    if (method_ == Method::Autosort)
+    {
+        switch (ActiveKernelPath())
+        {
+        case KernelPath::Avx512:
+            AutosortPaths::ForwardBatchAvx512(*this, source, destination, work);
+            break;
+        case KernelPath::Avx2:
+            AutosortPaths::ForwardBatchAvx2(*this, source, destination, work);
+            break;
+        default:
+            AutosortPaths::ForwardBatchBaseline(*this, source, destination, work);
+            break;
+        }
+        return;
+    }
+    // The other methods need no work memory of their own: one lane at a time, in place.
+    for (size_t lane = 0; lane < BatchLanes; ++lane)
+    {
+        for (size_t i = 0; i < length_; ++i)
+            work[i] = source[BatchLanes * i + lane];
+        Forward(work, work, nullptr);
+        for (size_t j = 0; j < size_t{length_} + 2; ++j)
+            destination[BatchLanes * j + lane] = work[j];
     }
 }
 

@@ -39,6 +39,14 @@ public:
     // source: N + 2 floats (entries 1 and N + 1 are not read), destination: N floats.
     void Inverse(const float* source, float* destination, float* work) const;
 
+    // Forward transforms of BatchLanes signals side by side: sample i of signal l at
+    // source[BatchLanes * i + l], CCS entry j of its spectrum at destination[BatchLanes * j + l]
+    // (BatchLanes * (N + 2) floats). Source and destination must not overlap; work holds
+    // BatchWorkBytes() bytes, 16-byte aligned. Each signal gets the bits Forward gives it alone.
+    void ForwardBatch(const float* source, float* destination, float* work) const;
+    size_t BatchWorkBytes() const;
+    static constexpr size_t BatchLanes = 16;
+
     // Largest order that still gets a work buffer (8 * N bytes + 16 must fit in int32_t).
     static constexpr int32_t LargestAutosortOrder = 27;
 
@@ -72,15 +80,19 @@ private:
 
     void ForwardDirect(const float* source, float* destination) const;
     void InverseDirect(const float* source, float* destination) const;
+    // Built once per kernel path (KernelPath.h) by AutosortPaths; the same bits on each.
     void ForwardAutosort(const float* source, float* destination, float* work) const;
     void InverseAutosort(const float* source, float* destination, float* work) const;
+    void ForwardBatchAutosort(const float* source, float* destination, float* work) const;
+    friend struct AutosortPaths;
     void ForwardInPlace(const float* source, float* destination) const;
     void InverseInPlace(const float* source, float* destination) const;
 
     // Runs the complex passes on the M points given as split rows (re, im) or, when Step is 2,
     // as interleaved pairs at re (im = re + 1). They alternate between buffers a and b; returns
-    // the one that holds the natural-order result.
-    template <size_t Step>
+    // the one that holds the natural-order result. V is float, or a batch of lanes that each
+    // element stands for (see ForwardBatch).
+    template <typename V, size_t Step>
     const float* RunPasses(const float* re, const float* im, float* a, float* b) const;
     // The complex forward transform of the interleaved points in data, in place.
     void TransformInPlace(float* data) const;

@@ -1,11 +1,16 @@
 #include "dsp/analysis/FeatureTracks.h"
 #include "dsp/analysis/TransientDetector.h"
+#include "dsp/foundation/KernelPath.h"
+#include "dsp/foundation/RealFFT.h"
+#include "dsp/foundation/Window.h"
 #include "tests/dsp/analysis/AnalysisAudio.h"
 #include "tests/dsp/foundation/ReferenceDft.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace
@@ -139,6 +144,96 @@ TEST(FeatureTracks, OnlyTheFirstTwoChannelsCount)
     EXPECT_EQ(stereo.fluxCoarse, three.fluxCoarse);
     EXPECT_EQ(stereo.fluxFine, three.fluxFine);
     EXPECT_EQ(stereo.energyFine, three.energyFine);
+}
+
+// The flux and the energy as plain scalar loops, frame by frame, in the order of their
+// definitions: the fast tracks must give these bits on every kernel path.
+struct ScalarTracks
+{
+    std::vector<float> flux, energy;
+};
+
+ScalarTracks Scalar(const Audio& audio, int n, int hop)
+{
+    const long frames = long(audio[0].size()) / hop, bins = n / 2 + 1;
+    const int transform = 1 << DSP::RealFFT::OrderFor(n);
+    std::vector<float> window(n), frame(transform, 0.0f), spectrum(transform + 2);
+    DSP::MakeWindow(window.data(), n, DSP::WindowNorm::UnitMean, 1.0f);
+    DSP::RealFFT fft(n);
+    ScalarTracks out{std::vector<float>(frames), std::vector<float>(frames)};
+    std::vector<std::vector<float>> m(frames, std::vector<float>(bins));
+    for (long f = 0; f < frames; ++f)
+    {
+        double energy = 0.0;
+        for (int i = 0; i < n; ++i)
+        {
+            const long s = f * hop - n / 2 + i;
+            const bool inside = s >= 0 && s < long(audio[0].size());
+            frame[i] = inside ? audio[0][s] * window[i] : 0.0f;
+            frame[i] += inside ? audio[1][s] * window[i] : 0.0f;
+            energy += double(frame[i]) * frame[i];
+        }
+        out.energy[f] = std::sqrt(std::sqrt(float(energy)));
+        fft.Forward(frame.data(), spectrum.data());
+        for (long k = 0; k < bins; ++k)
+        {
+            const double re = spectrum[2 * k], im = spectrum[2 * k + 1];
+            m[f][k] = std::sqrt(std::sqrt(float(re * re + im * im)));
+        }
+    }
+    for (long f = 0; f < frames; ++f)
+    {
+        double sum = 0.0;
+        for (long k = 0; k < bins; ++k)
+        {
+            double past = 0.0, future = 0.0;
+            for (long g = std::max(0L, f - 8); g < f; ++g)
+                past += m[g][k];
+            for (long j = 1; j <= 7; ++j)
+                future += m[std::min(f + j, frames - 1)][k];
+            const double d = double(m[f][k]) - past + future;
+            if (d > 0.0)
+                sum += d;
+        }
+        out.flux[f] = float(sum / bins);
+    }
+    return out;
+}
+
+bool SameBits(const std::vector<float>& a, const std::vector<float>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), sizeof(float) * a.size()) == 0;
+}
+
+// Each kernel path the processor can run, forced in turn: the coarse and fine sizes of 44.1 kHz
+// over several flux blocks and a clamped end, a frame of 8 hops on a loop of ten frames, a frame
+// that is no whole number of hops (and no power of two), and a transform too long to batch.
+TEST(FeatureTracks, EveryKernelPathGivesTheScalarBits)
+{
+    using DSP::KernelPath;
+    const KernelPath initial = DSP::ActiveKernelPath();
+    Audio audio{RandomSignal(9001, 11, 0.5f), RandomSignal(9001, 12, 0.5f)};
+    for (size_t i = 3000; i < 6000; ++i)
+        audio[0][i] *= 1e-3f;
+    const Audio tiny{RandomSignal(40, 13, 0.5f), RandomSignal(40, 14, 0.5f)};
+    using Case = std::tuple<const Audio*, int, int>;
+    for (auto [input, n, hop] : {Case{&audio, 256, 64}, Case{&audio, 64, 16}, Case{&tiny, 32, 4},
+                                 Case{&audio, 48, 20}, Case{&audio, 8192, 2048}})
+    {
+        const ScalarTracks expected = Scalar(*input, n, hop);
+        for (KernelPath path : {KernelPath::Baseline, KernelPath::Avx2, KernelPath::Avx512})
+        {
+            if (!DSP::SetKernelPath(path))
+                continue;
+            std::vector<float> flux, energy;
+            const uint32_t length = uint32_t((*input)[0].size());
+            DSP::SpectralFluxTrack(Pointers(*input).data(), 2, length, 44100.0f, 0, n, hop, flux);
+            DSP::EnergyTrack(Pointers(*input).data(), 2, length, 44100.0f, 0, n, hop, energy);
+            EXPECT_TRUE(SameBits(flux, expected.flux)) << "n " << n << " path " << int(path);
+            EXPECT_TRUE(SameBits(energy, expected.energy)) << "n " << n << " path " << int(path);
+        }
+    }
+    DSP::SetKernelPath(initial);
 }
 
 } // namespace

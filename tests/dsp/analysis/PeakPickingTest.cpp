@@ -79,6 +79,13 @@ TEST(PeakPicking, SuppressionCases)
     EXPECT_EQ(Survivors(Track({{20, 1.0f}, {46, 0.39f}}), Narrow), V{20});
     EXPECT_EQ(Survivors(Track({{20, 1.0f}, {46, 0.41f}}), Narrow), (V{20, 46}));
     EXPECT_EQ(Survivors(Track({{20, 1.0f}, {47, 0.01f}}), Narrow), (V{20, 47}));
+    // Odd R = 39: the half radius is 19.5, so the weight is 1 + 3 * 0.5 / 39 = 1.0385 at d = 20
+    // and exactly 2.5 at d = R.
+    const float odd = 0.05625f;
+    EXPECT_EQ(Survivors(Track({{20, 1.0f}, {40, 0.95f}}), odd), V{20});
+    EXPECT_EQ(Survivors(Track({{20, 1.0f}, {40, 0.97f}}), odd), (V{20, 40}));
+    EXPECT_EQ(Survivors(Track({{20, 1.0f}, {59, 0.399f}}), odd), V{20});
+    EXPECT_EQ(Survivors(Track({{20, 1.0f}, {59, 0.401f}}), odd), (V{20, 59}));
     EXPECT_EQ(Survivors(Track({{20, 1.0f}, {21, 0.5f}, {30, 1e-3f}}), 0.0f), (V{20, 21, 30}));
     const float floor = float(double(0.55f) / 1e6); // only values above it are picked
     EXPECT_EQ(Survivors(Track({{12, floor}, {30, std::nextafter(floor, 1.0f)}}), 0.0f), V{30});

@@ -1,8 +1,10 @@
 #include "dsp/foundation/RealFFT.h"
+#include "dsp/foundation/KernelPath.h"
 #include "tests/dsp/foundation/ReferenceDft.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -75,6 +77,51 @@ TEST(RealFFT, WithoutAPlanNothingIsWritten)
     ASSERT_EQ(fft.Forward(x, out), 0);
     EXPECT_EQ(out[0], 3.0f);
     EXPECT_EQ(out[2], -1.0f);
+}
+
+// Every build of the transform the processor can run, forced in turn, gives the bits of the
+// baseline build, forward, inverse and sixteen forward transforms side by side, for each pass
+// layout (last pass radix 2, 4 and 8) and the small direct kernels.
+TEST(RealFFT, EveryKernelPathGivesTheBaselineBits)
+{
+    using DSP::KernelPath;
+    constexpr size_t Lanes = DSP::Primitives::FftBatchLanes;
+    const KernelPath initial = DSP::ActiveKernelPath();
+    for (size_t n : {8u, 16u, 32u, 64u, 128u, 4096u, 8192u})
+    {
+        RealFFT fft{int32_t(n)};
+        const std::vector<float> x = ReferenceDft::RandomSignal(Lanes * (n + 2), unsigned(n), 1.0f);
+        auto run = [&](KernelPath path)
+        {
+            EXPECT_TRUE(DSP::SetKernelPath(path));
+            std::vector<float> out(n + 2 + n + Lanes * (n + 2));
+            fft.Forward(x.data(), out.data());
+            fft.Inverse(x.data(), out.data() + n + 2); // any spectrum will do
+            fft.ForwardBatch(x.data(), out.data() + 2 * n + 2);
+            return out;
+        };
+        const std::vector<float> baseline = run(KernelPath::Baseline);
+        // Lane l of the batch is the transform of x[Lanes * i + l] on its own.
+        for (size_t lane : {size_t{0}, Lanes - 1})
+        {
+            std::vector<float> signal(n), alone(n + 2);
+            for (size_t i = 0; i < n; ++i)
+                signal[i] = x[Lanes * i + lane];
+            fft.Forward(signal.data(), alone.data());
+            for (size_t j = 0; j < n + 2; ++j)
+                ASSERT_EQ(std::memcmp(&alone[j], &baseline[2 * n + 2 + Lanes * j + lane], 4), 0)
+                    << "N " << n << " lane " << lane << " entry " << j;
+        }
+        for (KernelPath path : {KernelPath::Avx2, KernelPath::Avx512})
+        {
+            if (!DSP::KernelPathAvailable(path))
+                continue;
+            const std::vector<float> wide = run(path);
+            EXPECT_EQ(std::memcmp(wide.data(), baseline.data(), sizeof(float) * wide.size()), 0)
+                << "N " << n << " path " << int(path);
+        }
+    }
+    DSP::SetKernelPath(initial);
 }
 
 } // namespace
