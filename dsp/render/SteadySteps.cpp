@@ -1,6 +1,7 @@
 #include "dsp/render/SteadySteps.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 
@@ -11,6 +12,17 @@ namespace
 
 // Runs shorter than this are left to the chain: working out the closed form costs more.
 constexpr uint32_t ShortestRun = 8;
+// Frames of one run at most; their step counts as doubles, so that the heads come from one
+// multiply and one add each, without converting integers on the way.
+constexpr uint32_t LongestRun = 128;
+
+constexpr std::array<double, LongestRun> StepCounts = []
+{
+    std::array<double, LongestRun> counts{};
+    for (uint32_t k = 0; k < LongestRun; ++k)
+        counts[k] = k;
+    return counts;
+}();
 
 // `direction` is +1 or -1. The sums must stay strictly inside the head's binade, one ulp away
 // from its bounds, so that even the exact (unrounded) sums lie inside it and are rounded to
@@ -19,6 +31,7 @@ uint32_t Run(double head, double step, double direction, double stop, uint32_t m
              double* heads, double& next)
 {
     next = head;
+    maxFrames = std::min(maxFrames, LongestRun);
     // Heads from 1 up to 2^52 are normal numbers with a fractional part; a step that is not a
     // positive finite number (or so large it leaves the binade at once) takes the chain.
     if (maxFrames < ShortestRun || !(head >= 1.0 && head < 0x1p52) || !(step > 0.0 && step < head))
@@ -51,7 +64,7 @@ uint32_t Run(double head, double step, double direction, double stop, uint32_t m
         return 0;
     const double signedDelta = direction * delta;
     for (uint32_t k = 0; k < m; ++k)
-        heads[k] = head + static_cast<double>(k) * signedDelta;
+        heads[k] = head + StepCounts[k] * signedDelta;
     next = head + static_cast<double>(m) * signedDelta;
     return m;
 }

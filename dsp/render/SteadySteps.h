@@ -15,10 +15,10 @@ namespace DSP
 namespace SteadySteps
 {
 
-// Writes the heads of up to maxFrames frames, heads[k] = the chain's value after k additions of
-// `step` to `head`, for as long as the closed form is exact and every value after an addition
-// stays below `stop`. Returns how many frames were written (possibly 0: the caller then takes
-// the next step itself) and sets `next` to the value after the last of them. Costs a few
+// Writes the heads of up to maxFrames frames (128 at most), heads[k] = the chain's value after k
+// additions of `step` to `head`, for as long as the closed form is exact and every value after an
+// addition stays below `stop`. Returns how many frames were written (possibly 0: the caller then
+// takes the next step itself) and sets `next` to the value after the last of them. Costs a few
 // operations per frame, no allocation.
 uint32_t Forward(double head, double step, double stop, uint32_t maxFrames, double* heads,
                  double& next);
