@@ -16,9 +16,9 @@ struct TapRun
 };
 
 // The two inner loops of slice playback, built once for the baseline x86-64 instruction set and,
-// where the processor has it, once with AVX2. Both versions do the same double-precision
-// operations in the same order without contraction into fused multiply-adds, so every version
-// gives the same bits; the choice only changes the speed.
+// where the processor has them, once with AVX2 and once with AVX-512 (F and VL). All versions do
+// the same double-precision operations in the same order without contraction into fused
+// multiply-adds, so every version gives the same bits; the choice only changes the speed.
 namespace InterpolationKernel
 {
 
@@ -43,8 +43,9 @@ enum class Path : uint32_t
 {
     Baseline = 0,
     Avx2 = 1,
+    Avx512 = 2,
 };
-constexpr uint32_t PathCount = 2;
+constexpr uint32_t PathCount = 3;
 
 // The versions for one path; both null when this processor cannot run it.
 Functions ForPath(Path path);

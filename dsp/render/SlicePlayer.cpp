@@ -2,6 +2,7 @@
 
 #include "dsp/foundation/VectorOps.h"
 #include "dsp/render/InterpolationKernel.h"
+#include "dsp/render/SteadySteps.h"
 
 #include <algorithm>
 #include <cmath>
@@ -108,6 +109,12 @@ uint32_t SlicePlayer::Advance(ChunkReads& reads, uint32_t n, uint32_t limit)
         const double fadeStart = endFadeStart;
         while (n < limit)
         {
+            const uint32_t run =
+                SteadySteps::Forward(head, step, fadeStart, limit - n, reads.head + n, head);
+            std::fill_n(reads.gain + n, run, 1.0f);
+            n += run;
+            if (n == limit)
+                break;
             reads.head[n] = head;
             reads.gain[n++] = 1.0f;
             head += step;
@@ -152,6 +159,12 @@ uint32_t SlicePlayer::Advance(ChunkReads& reads, uint32_t n, uint32_t limit)
         const double fadeEnd = startFadeEnd;
         while (n < limit)
         {
+            const uint32_t run = SteadySteps::Backward(reverseHead, step, fadeEnd, limit - n,
+                                                       reads.head + n, reverseHead);
+            std::fill_n(reads.gain + n, run, 1.0f);
+            n += run;
+            if (n == limit)
+                break;
             reads.head[n] = reverseHead;
             reads.gain[n++] = 1.0f;
             reverseHead -= step;

@@ -1,0 +1,76 @@
+#include "dsp/render/SteadySteps.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <random>
+
+using namespace DSP;
+
+// Every run equals the chain of rounded additions bit for bit and ends before its stop; plain
+// rates at usual heads take the closed form, steps halfway between two ulps of the head (the
+// tie goes to the even neighbour, so the rounding depends on the head) and heads below 1 never
+// do.
+TEST(SteadySteps, RunsRepeatTheChainOfAdditionsBitForBit)
+{
+    struct Case
+    {
+        double head, step;
+        bool backward;
+        bool closedForm;
+    };
+    const Case cases[] = {
+        {1000.0, 1.189207115002721, false, true},
+        {5000.25, 0.8, true, true},
+        {2047.9, 1.3, false, false},            // the next binade starts within eight frames
+        {1500.0, 1.25 + 0x1p-43, false, false}, // a tie at ulp 2^-42
+        {0.5, 0.01, false, false},
+        {3.0e6, 1.0 / 3.0, true, true},
+    };
+    double heads[128];
+    for (const Case& c : cases)
+    {
+        double next = 0.0;
+        const double stop = c.backward ? c.head - 90.0 : c.head + 90.0;
+        const uint32_t m = c.backward
+                               ? SteadySteps::Backward(c.head, c.step, stop, 128, heads, next)
+                               : SteadySteps::Forward(c.head, c.step, stop, 128, heads, next);
+        EXPECT_EQ(m > 0, c.closedForm) << c.head;
+        double chain = c.head;
+        for (uint32_t k = 0; k < m; ++k)
+        {
+            ASSERT_EQ(std::bit_cast<uint64_t>(heads[k]), std::bit_cast<uint64_t>(chain)) << k;
+            chain = c.backward ? chain - c.step : chain + c.step;
+            ASSERT_TRUE(c.backward ? chain > stop : chain < stop) << k;
+        }
+        EXPECT_EQ(std::bit_cast<uint64_t>(next), std::bit_cast<uint64_t>(chain));
+    }
+
+    // Random heads, steps and stops, ties among them.
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    uint64_t closedFrames = 0;
+    for (int t = 0; t < 20000; ++t)
+    {
+        const double head = unit(rng) * std::ldexp(1.0, int(unit(rng) * 24));
+        const double step = t % 4 == 0
+                                ? std::ldexp(std::floor(unit(rng) * 64) + 0.5, -int(unit(rng) * 50))
+                                : unit(rng) * 3.0;
+        const bool backward = t % 2 == 0;
+        const double stop = backward ? head - unit(rng) * 300.0 : head + unit(rng) * 300.0;
+        double next = 0.0;
+        const uint32_t m = backward ? SteadySteps::Backward(head, step, stop, 128, heads, next)
+                                    : SteadySteps::Forward(head, step, stop, 128, heads, next);
+        closedFrames += m;
+        double chain = head;
+        for (uint32_t k = 0; k < m; ++k)
+        {
+            ASSERT_EQ(std::bit_cast<uint64_t>(heads[k]), std::bit_cast<uint64_t>(chain));
+            chain = backward ? chain - step : chain + step;
+            ASSERT_TRUE(backward ? chain > stop : chain < stop);
+        }
+        ASSERT_EQ(std::bit_cast<uint64_t>(next), std::bit_cast<uint64_t>(chain));
+    }
+    EXPECT_GT(closedFrames, 20000u * 20u);
+}
