@@ -42,11 +42,14 @@ TEST_F(ToolTest, EveryTerminatingSignalLeavesNoStagedFileBehind)
     {
         const std::string script = std::string("'") + KELVORA_TOOL + "' render '" + loop.string() +
                                    "' -o '" + (folder / "long.wav").string() +
-                                   "' -t 30 --passes 150 2>/dev/null & sleep 0.5; kill -" + signal +
-                                   " $!; wait $!";
+                                   "' -t 30 --passes 150 2>'" + (folder / "said").string() +
+                                   "' & sleep 0.5; kill -" + signal + " $!; wait $!";
         const int result = std::system(script.c_str());
         EXPECT_EQ(WIFEXITED(result) ? WEXITSTATUS(result) : -1, status) << signal;
-        EXPECT_EQ(folder.Entries(), std::set<std::string>{"clicks.wav"}) << signal;
+        EXPECT_EQ(folder.Entries(), (std::set<std::string>{"clicks.wav", "said"})) << signal;
+        // A reader that went away is told nothing; anyone else learns why the work stopped.
+        const std::string said = folder.Text("said");
+        EXPECT_EQ(said.find("interrupted") != std::string::npos, signal != "PIPE") << said;
     }
 }
 

@@ -135,8 +135,7 @@ void ExportCommand::ExportFile(const std::string& file, FileBatch& batch)
 
     const AudioFile audio = batch.Load(file);
     EngineSession session(audio, settings, file);
-    for (const std::string& warning : session.Warnings())
-        console.Warning(file + ": " + warning);
+    batch.Warn(file, session.Warnings());
     const LoopReport report = session.Report();
     const MidiFile midi = SliceMidi(report, static_cast<uint8_t>(baseNote), midiFormat);
 

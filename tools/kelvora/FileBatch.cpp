@@ -59,6 +59,12 @@ AudioFile FileBatch::Load(const std::string& file)
     return audio;
 }
 
+void FileBatch::Warn(const std::string& file, const std::vector<std::string>& warnings)
+{
+    for (const std::string& warning : warnings)
+        console.Warning(file + ": " + warning);
+}
+
 void FileBatch::OnFailure(std::function<void(const std::string&, const std::string&)> callback)
 {
     failureCallback = std::move(callback);
@@ -73,7 +79,8 @@ int FileBatch::Run(const std::vector<std::string>& files,
         if (Interruption::Requested())
         {
             console.EndProgress();
-            console.Error("interrupted");
+            if (!Interruption::OutputClosed())
+                console.Error("interrupted");
             return Interruption::ExitStatus();
         }
         const std::string& file = files[i];
@@ -97,7 +104,8 @@ int FileBatch::Run(const std::vector<std::string>& files,
             message = error.what();
             if (Interruption::Requested())
             {
-                console.Error(file + ": interrupted; its output was not written");
+                if (!Interruption::OutputClosed())
+                    console.Error(file + ": interrupted; its output was not written");
                 return Interruption::ExitStatus();
             }
         }

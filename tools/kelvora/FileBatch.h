@@ -24,6 +24,9 @@ public:
     // Reads one input, telling the user about anything odd in it.
     AudioFile Load(const std::string& file);
 
+    // Tells the user, one line each, what the work on one input noticed without failing.
+    void Warn(const std::string& file, const std::vector<std::string>& warnings);
+
     // Returns 0 when every file succeeded, 1 otherwise, 128 + signal when interrupted (the
     // remaining files are then skipped). work reports failure by throwing
     // ToolError (or any std::exception, reported with the file's name).

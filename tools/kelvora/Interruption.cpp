@@ -20,7 +20,10 @@ constexpr int TerminatingSignals[] = {SIGHUP,  SIGINT,  SIGPIPE, SIGALRM,   SIGT
 extern "C" void OnSignal(int signalNumber)
 {
     caughtSignal = signalNumber;
-    std::signal(signalNumber, SIG_DFL);
+    // Every later write to a closed pipe raises the signal again; those writes should fail, not
+    // end the program before the staged files are cleaned up.
+    if (signalNumber != SIGPIPE)
+        std::signal(signalNumber, SIG_DFL);
 }
 
 } // namespace
@@ -45,6 +48,11 @@ void Interruption::Check()
 {
     if (Requested())
         throw ToolError("interrupted");
+}
+
+bool Interruption::OutputClosed()
+{
+    return caughtSignal == SIGPIPE;
 }
 
 int Interruption::ExitStatus()

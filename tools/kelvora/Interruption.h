@@ -14,6 +14,9 @@ public:
     static bool Requested();
     // Throws ToolError("interrupted") when a signal has arrived.
     static void Check();
+    // True when the reader of the output went away (a closed pipe, as under `| head`): the
+    // program then stops without complaint, as there is nobody left to tell.
+    static bool OutputClosed();
     // The conventional exit status after an interrupt: 128 + the signal number.
     static int ExitStatus();
 };

@@ -210,8 +210,7 @@ int RenderCommand::Run()
                 toStandardOutput ? std::filesystem::path("stdout" + extension) : path, bitDepth);
             const AudioFile audio = batch.Load(file);
             EngineSession session(audio, settings, file);
-            for (const std::string& warning : session.Warnings())
-                console.Warning(file + ": " + warning);
+            batch.Warn(file, session.Warnings());
             const Result result = RenderLoop(session, file, passes, normalize, path, format,
                                              console, settings.blockSize);
             console.EndProgress();
