@@ -99,30 +99,29 @@ int AnalyseCommand::Run()
         [&](const std::string& file, const std::string& message) {
             records.push_back({{"file", file}, {"error", message}});
         });
-    const int status =
-        batch.Run(files,
-                  [&](const std::string& file)
-                  {
-                      const AudioFile audio = batch.Load(file);
-                      EngineSession session(audio, settings, file);
-                      for (const std::string& warning : session.Warnings())
-                          console.Warning(file + ": " + warning);
-                      const LoopReport report = session.Report();
-                      if (svgPaths)
-                          WriteSvg(audio, report, svgPaths->For(file));
-                      if (htmlPaths)
-                          ViewCommand::WritePage(ViewPage(audio, report), htmlPaths->For(file));
-                      if (json)
-                      {
-                          records.push_back(report.ToJson());
-                          return;
-                      }
-                      console.EndProgress();
-                      report.PrintTable(std::cout, activeOnly);
-                      if (&file != &files.back())
-                          std::cout << "\n";
-                      std::cout.flush();
-                  });
+    const int status = batch.Run(files,
+                                 [&](const std::string& file)
+                                 {
+                                     const AudioFile audio = batch.Load(file);
+                                     EngineSession session(audio, settings, file);
+                                     batch.Warn(file, session.Warnings());
+                                     const LoopReport report = session.Report();
+                                     if (svgPaths)
+                                         WriteSvg(audio, report, svgPaths->For(file));
+                                     if (htmlPaths)
+                                         ViewCommand::WritePage(ViewPage(audio, report, settings),
+                                                                htmlPaths->For(file));
+                                     if (json)
+                                     {
+                                         records.push_back(report.ToJson());
+                                         return;
+                                     }
+                                     console.EndProgress();
+                                     report.PrintTable(std::cout, activeOnly);
+                                     if (&file != &files.back())
+                                         std::cout << "\n";
+                                     std::cout.flush();
+                                 });
     if (json)
         std::cout << records.dump(2) << std::endl;
     return status;

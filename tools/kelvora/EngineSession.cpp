@@ -19,8 +19,6 @@ namespace
 // A first slice shorter than this is a sliver before the first hit (a detected point that landed
 // a few frames in), not a sound of its own.
 constexpr double SliverMs = 5.0;
-// A lead-in whose peak stays below this is silence (-60 dBFS).
-constexpr float SilentPeak = 0.001f;
 // How far a cut may move to reach a zero crossing.
 constexpr double SnapWindowMs = 2.0;
 // Grid cells shorter than this would cut the loop into clicks.
@@ -326,9 +324,14 @@ void EngineSession::SnapToZeroCrossings()
     }
 }
 
+uint32_t EngineSession::SliverFrames() const
+{
+    return static_cast<uint32_t>(SliverMs * sampleRate / 1000.0);
+}
+
 void EngineSession::FoldSliverLeadIn()
 {
-    const auto sliver = static_cast<uint32_t>(SliverMs * sampleRate / 1000.0);
+    const uint32_t sliver = SliverFrames();
     for (;;)
     {
         const std::vector<LoopReport::Region> regions = ActiveRegions();
@@ -378,6 +381,7 @@ LoopReport EngineSession::Report() const
     report.meter = meter;
     report.sensitivity = engine->GetSensitivity();
     report.detectionWindowMs = engine->GetDetectionWindow();
+    report.sliverFrames = cutsFromAnalysis ? SliverFrames() : 0;
 
     const std::vector<VoKelvora::SliceInfo> infos = Points();
     for (uint32_t i = 0; i < infos.size(); ++i)
@@ -405,7 +409,7 @@ LoopReport EngineSession::Report() const
         for (uint32_t c = 0; c < channelCount; ++c)
             for (uint32_t i = first.start; i < first.start + first.length; ++i)
                 peak = std::max(peak, std::fabs(channels[c][i]));
-        if (peak < SilentPeak)
+        if (peak < LoopReport::SilentPeak)
         {
             report.regions[1].length += report.regions[1].start - first.start;
             report.regions[1].start = first.start;

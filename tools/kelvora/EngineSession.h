@@ -60,6 +60,7 @@ private:
     void ApplyAnalysisSettings(const EngineSettings& settings);
     void ApplyPlaybackSettings(const EngineSettings& settings);
     void SnapToZeroCrossings();
+    uint32_t SliverFrames() const;
     void FoldSliverLeadIn();
     bool IsActive(const VoKelvora::SliceInfo& info, uint32_t index) const;
     std::vector<VoKelvora::SliceInfo> Points() const;

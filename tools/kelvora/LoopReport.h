@@ -40,6 +40,9 @@ struct LoopReport
         bool weakEvidence = false;
     };
 
+    // A lead-in whose peak stays below this is silence (-60 dBFS).
+    static constexpr float SilentPeak = 0.001f;
+
     struct Region
     {
         uint32_t start = 0;
@@ -60,6 +63,9 @@ struct LoopReport
     float sensitivity = 0.0f;
     float detectionWindowMs = 0.0f;
     std::vector<Slice> slices;
+    // While the first region is shorter than this, the analysis' first cut is switched off
+    // (locked cuts stay); 0 when the cuts are the user's and are never folded.
+    uint32_t sliverFrames = 0;
     // The loop cut at the active slices, start to end; a silent lead-in is part of the first.
     std::vector<Region> regions;
 

@@ -22,7 +22,9 @@ void ViewCommand::Register(CLI::App& app)
 {
     command = app.add_subcommand(
         "view", "Write an HTML page per loop that shows its slices and plays them, offline");
-    command->add_option("FILE", files, "Audio files (WAV, AIFF, FLAC, Ogg, ...)")
+    command
+        ->add_option("FILE", files,
+                     "Audio files (WAV, AIFF, FLAC, Ogg, ...) or folders of them ('-': stdin)")
         ->required()
         ->type_name("FILE");
     command
@@ -31,6 +33,9 @@ void ViewCommand::Register(CLI::App& app)
                      "several inputs: a folder, or a name that gets each input's name appended)")
         ->type_name("OUT.html");
     EngineOptions::AddAnalysis(*command, settings);
+    command->footer("Example: kelvora view loop.wav -o loop.html\n"
+                    "  writes the page; open it in a browser to hear each slice and try other "
+                    "sensitivities.");
 }
 
 void ViewCommand::WritePage(const ViewPage& page, const std::filesystem::path& path)
@@ -42,6 +47,8 @@ void ViewCommand::WritePage(const ViewPage& page, const std::filesystem::path& p
 
 int ViewCommand::Run()
 {
+    files = FileBatch::Expand(files);
+    StagedFile::ProtectInputs(files);
     OutputPaths paths(outputPath.empty() ? std::filesystem::path(".")
                                          : std::filesystem::path(outputPath),
                       files.size() > 1, "", ".html");
@@ -50,10 +57,11 @@ int ViewCommand::Run()
                      [&](const std::string& file)
                      {
                          const std::filesystem::path path = paths.For(file);
-                         AudioFile audio = AudioFile::Read(file);
+                         const AudioFile audio = batch.Load(file);
                          EngineSession session(audio, settings, file);
+                         batch.Warn(file, session.Warnings());
                          const LoopReport report = session.Report();
-                         const ViewPage page(audio, report);
+                         const ViewPage page(audio, report, settings);
                          WritePage(page, path);
                          char size[96];
                          std::snprintf(size, sizeof size, "%.1f MB with the audio as %s WAV",
@@ -62,8 +70,9 @@ int ViewCommand::Run()
                                        : page.AudioBitDepth() == 24 ? "24-bit"
                                                                     : "16-bit");
                          console.EndProgress();
-                         std::cout << file << " -> " << path.lexically_normal().string() << ": "
-                                   << report.slices.size() << " slice points, "
+                         std::cout << file << ": " << session.MeterSummary() << "\n"
+                                   << file << " -> " << path.lexically_normal().string() << ": "
+                                   << Counted(report.slices.size(), "slice point") << ", "
                                    << report.ActiveCount() << " active, " << size << std::endl;
                      });
 }

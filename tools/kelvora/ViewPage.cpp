@@ -1,6 +1,7 @@
 #include "tools/kelvora/ViewPage.h"
 
 #include "tools/kelvora/AudioFile.h"
+#include "tools/kelvora/EngineSettings.h"
 #include "tools/kelvora/LoopReport.h"
 #include "tools/kelvora/ViewAssets.h"
 #include "tools/kelvora/WaveformSvg.h"
@@ -115,23 +116,25 @@ std::string Base64(std::string_view bytes)
     return out;
 }
 
-// The report as the page reads it. The page re-applies the engine's cut rule at other
-// sensitivities, so it must know which points ignore the sensitivity: a point whose state
-// disagrees with its strength at the report's sensitivity is held on (locked) or held off
-// (deleted) by the engine, and stays so at every sensitivity.
-std::string PageData(const LoopReport& report)
+// The report as the page reads it, with what the page needs to cut the loop as the tool would
+// at any sensitivity: the sliver fold and the silence level of the lead-in, and the options
+// besides the meter and sensitivity that decide the cuts, for the command line it offers.
+std::string PageData(const LoopReport& report, const EngineSettings& settings)
 {
     nlohmann::ordered_json data = report.ToJson();
     data["name"] = std::filesystem::path(report.file).filename().string();
-    const float open = 1.0f - report.sensitivity;
-    const float threshold = open * open;
-    for (auto& slice : data["slices"])
-    {
-        const LoopReport::Slice& point = report.slices.at(slice["index"].get<size_t>());
-        const bool passes = report.sensitivity > 0.0f && point.strength >= threshold;
-        slice["locked"] = point.active && !passes;
-        slice["deleted"] = !point.active && passes;
-    }
+    data["sliverFrames"] = report.sliverFrames;
+    data["silentPeak"] = LoopReport::SilentPeak;
+    nlohmann::ordered_json options = nlohmann::ordered_json::array();
+    if (settings.detectionWindowMs)
+        options.insert(options.end(), {"--detection-window", data["detectionWindowMs"].dump()});
+    if (!settings.slicesFile.empty())
+        options.insert(options.end(), {"--slices", settings.slicesFile});
+    if (settings.gridDivision)
+        options.insert(options.end(), {"--grid", "1/" + std::to_string(*settings.gridDivision)});
+    if (settings.snapToZeroCrossing)
+        options.insert(options.end(), {"--snap", "zero-crossing"});
+    data["cutOptions"] = options;
     std::string text = data.dump();
     // Inside a <script> element only "</" can end the data early; "<\/" is the same JSON string.
     std::string safe;
@@ -182,14 +185,14 @@ std::string Expand(std::string_view page,
 
 } // namespace
 
-ViewPage::ViewPage(const AudioFile& audio, const LoopReport& report)
+ViewPage::ViewPage(const AudioFile& audio, const LoopReport& report, const EngineSettings& settings)
     : bitDepth(LosslessBitDepth(audio))
 {
     const std::string title =
         WaveformSvg::Escape(std::filesystem::path(report.file).filename().string());
     html = Expand(ViewAssets::PageHtml, {{"title", title},
                                          {"style", ViewAssets::PageStyle},
-                                         {"data", PageData(report)},
+                                         {"data", PageData(report, settings)},
                                          {"audio", Base64(Wav(audio, bitDepth))},
                                          {"script", ViewAssets::PageScript}});
 }

@@ -10,6 +10,7 @@ namespace KelvoraCli
 {
 
 class AudioFile;
+struct EngineSettings;
 struct LoopReport;
 
 class ViewPage
@@ -17,7 +18,9 @@ class ViewPage
 public:
     // Builds the whole page in memory: about 4/3 of the embedded WAV plus some 40 KB, so a
     // 4-second stereo float loop at 44.1 kHz makes a page of about 1.9 MB.
-    ViewPage(const AudioFile& audio, const LoopReport& report);
+    // settings are the ones the report was made with; the page's command line repeats the
+    // options among them that decide where the loop is cut.
+    ViewPage(const AudioFile& audio, const LoopReport& report, const EngineSettings& settings);
 
     const std::string& Html() const { return html; }
     // Sample format of the embedded audio: 16 or 24 (integer PCM) or 32 (float), the smallest

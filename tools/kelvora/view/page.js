@@ -10,6 +10,7 @@ const layout = { top: 20, numbers: 38, bottom: 20 }; // pixel bands above and be
 
 const state = {
   sensitivity: loop.sensitivity,
+  cutting: [],   // per slice point: whether it cuts at the current sensitivity
   regions: [],   // {start, length} of every slice at the current sensitivity
   selected: -1,  // index into regions
   playing: null, // {node, start, length, repeat, began}
@@ -81,31 +82,60 @@ function parseWav(bytes) {
   throw new Error("the embedded audio has no samples");
 }
 
-// ---- The engine's cut rule ----
+// ---- The tool's cut rule ----
 
-// A point cuts when it is not deleted and is locked, or when the sensitivity is above 0 and
-// its strength reaches (1 - sensitivity)^2, the square taken in single precision as the
-// engine takes it.
+// A deleted point never cuts; a locked one always does otherwise; a point the tool switched off
+// never does; the rest cut when the sensitivity is above 0 and their strength reaches
+// (1 - sensitivity)^2, the square taken in single precision as the engine takes it.
 function threshold(sensitivity) {
   const open = Math.fround(1 - Math.fround(sensitivity));
   return Math.fround(open * open);
 }
 
-function cuts(point, sensitivity) {
+function passes(point, sensitivity) {
   if (point.deleted) return false;
   if (point.locked) return true;
-  if (!(sensitivity > 0) || point.strength === null) return false;
+  if (point.disabled || !(sensitivity > 0) || point.strength === null) return false;
   return Math.fround(point.strength) >= threshold(sensitivity);
 }
 
+// Which points cut at a sensitivity. As the tool does, a first slice shorter than a sliver is
+// folded into the next one by switching its cut off, again while the new first slice is still a
+// sliver; a locked cut stops the folding.
+function cuttingAt(sensitivity) {
+  const on = loop.slices.map((point) => passes(point, sensitivity));
+  for (;;) {
+    let first = loop.frames;
+    loop.slices.forEach((point, i) => {
+      if (on[i] && point.position > 0) first = Math.min(first, point.position);
+    });
+    if (first >= loop.frames || first >= loop.sliverFrames) return on;
+    let folded = false;
+    loop.slices.forEach((point, i) => {
+      if (on[i] && point.position === first && !point.locked) folded = !(on[i] = false);
+    });
+    if (!folded) return on;
+  }
+}
+
+// Frames of silence the loop starts with: a first slice no longer than this is part of the next.
+const silentLeadIn = (() => {
+  const peak = Math.fround(loop.silentPeak);
+  for (let i = 0; i < audio.frames; ++i)
+    if (audio.channels.some((samples) => Math.abs(samples[i]) >= peak)) return i;
+  return audio.frames;
+})();
+
 // The loop cut at its active points: each slice runs from one cut (or the loop start) to the
-// next (or the loop end). Cuts at the very start or at the end make no slice of their own.
-function regionsAt(sensitivity) {
+// next (or the loop end). Cuts at the very start or at the end make no slice of their own, and
+// a silent lead-in belongs to the first hit.
+function regionsAt(on) {
   const positions = loop.slices
-    .filter((point) => cuts(point, sensitivity) && point.position > 0 && point.position < loop.frames)
+    .filter((point, i) => on[i] && point.position > 0 && point.position < loop.frames)
     .map((point) => point.position)
     .sort((a, b) => a - b);
   const starts = [0, ...new Set(positions)];
+  if (starts.length > 1 && starts[1] <= silentLeadIn) starts.splice(1, 1);
   return starts.map((start, i) => ({ start, length: (starts[i + 1] ?? loop.frames) - start }));
 }
 
@@ -123,20 +153,16 @@ function stem() {
   return loop.name.replace(/\.[^.]*$/, "");
 }
 
-// The export command that cuts the same slices: every analysis setting this page was made with,
-// and the sensitivity chosen here.
+// The export command that cuts the same slices: the meter and the cut options this page was made
+// with, and the sensitivity chosen here.
 function commandLine(sensitivityText) {
   const meter = loop.meter;
   const words = ["kelvora", "export", shellWord(loop.file), "--dir", shellWord(stem() + "-slices"),
-                 "--sensitivity", sensitivityText];
-  if (loop.detectionWindowMs !== 75) words.push("--detection-window", String(loop.detectionWindowMs));
-  words.push("--bars", String(meter.bars), "--beats-per-bar", String(meter.beatsPerBar),
-             "--beat-unit", String(meter.beatUnit));
+                 "--sensitivity", sensitivityText, ...loop.cutOptions.map(shellWord),
+                 "--bars", String(meter.bars), "--beats-per-bar", String(meter.beatsPerBar),
+                 "--beat-unit", String(meter.beatUnit)];
   if (meter.extraBeats) words.push("--extra-beats", String(meter.extraBeats));
-  const beats = meter.bars * meter.beatsPerBar + meter.extraBeats;
-  const meterTempo = beats / (seconds(loop.frames) / 60);
-  if (loop.loopTempo && Math.abs(loop.loopTempo - meterTempo) > 1e-3 * meterTempo)
-    words.push("--loop-tempo", String(loop.loopTempo));
+  if (loop.loopTempoFixed) words.push("--loop-tempo", String(loop.loopTempo));
   return words.join(" ");
 }
 
@@ -264,7 +290,7 @@ function drawOverlay() {
   const points = svg("g", {}, overlay);
   const height = g.waveBottom - g.waveTop;
   for (const point of loop.slices) {
-    const active = cuts(point, state.sensitivity);
+    const active = state.cutting[point.index];
     const x = g.x(point.position);
     if (active)
       svg("line", { class: "cut", x1: x, x2: x, y1: layout.numbers - 18, y2: g.waveBottom }, points);
@@ -310,9 +336,10 @@ function buildList() {
 function applySensitivity(sensitivity, text) {
   stop();
   state.sensitivity = sensitivity;
-  state.regions = regionsAt(sensitivity);
+  state.cutting = cuttingAt(sensitivity);
+  state.regions = regionsAt(state.cutting);
   state.selected = -1;
-  const active = loop.slices.filter((point) => cuts(point, sensitivity)).length;
+  const active = state.cutting.filter(Boolean).length;
   elements.value.textContent = text;
   elements.count.dataset.active = active;
   elements.count.dataset.slices = state.regions.length;
