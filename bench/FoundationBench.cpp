@@ -178,8 +178,18 @@ double Fastest(const std::vector<double>& times)
     return *std::min_element(times.begin(), times.end());
 }
 
-BENCHMARK(RealFftForward)->Arg(64)->Arg(256)->Arg(512)->Arg(1024)->ComputeStatistics("min", Fastest);
-BENCHMARK(RealFftForwardBatch)->Arg(64)->Arg(256)->Arg(512)->Arg(1024)->ComputeStatistics("min", Fastest);
+BENCHMARK(RealFftForward)
+    ->Arg(64)
+    ->Arg(256)
+    ->Arg(512)
+    ->Arg(1024)
+    ->ComputeStatistics("min", Fastest);
+BENCHMARK(RealFftForwardBatch)
+    ->Arg(64)
+    ->Arg(256)
+    ->Arg(512)
+    ->Arg(1024)
+    ->ComputeStatistics("min", Fastest);
 BENCHMARK(FftwForward)->Arg(64)->Arg(256)->Arg(1024)->ComputeStatistics("min", Fastest);
 BENCHMARK(RealFftInverse)->Arg(64)->Arg(256)->Arg(1024)->ComputeStatistics("min", Fastest);
 BENCHMARK(ZeroBlock);
@@ -188,5 +198,3 @@ BENCHMARK(ScaleBlock);
 BENCHMARK(MoveBlock);
 
 } // namespace
-
-BENCHMARK_MAIN();
