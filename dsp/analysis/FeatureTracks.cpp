@@ -74,8 +74,18 @@ KELVORA_KERNEL_BODY void MagnitudeLanesBody(const float* __restrict spectra, uin
             const float power = static_cast<float>(r * r + i * i);
             roots[l] = std::sqrt(std::sqrt(power));
         }
-        for (uint32_t l = 0; l < run; ++l)
-            to[k * stride + l] = roots[l];
+        // Whole runs, the usual case, store with a fixed count: plain vector stores.
+        double* row = to + static_cast<size_t>(k) * stride;
+        if (run == FftLanes)
+        {
+            for (uint32_t l = 0; l < FftLanes; ++l)
+                row[l] = roots[l];
+        }
+        else
+        {
+            for (uint32_t l = 0; l < run; ++l)
+                row[l] = roots[l];
+        }
     }
 }
 

@@ -1,9 +1,12 @@
 #include "dsp/analysis/TransientDetector.h"
 
 #include "dsp/analysis/FeatureTracks.h"
+#include "dsp/foundation/KernelPath.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
 #include <limits>
 
 namespace DSP
@@ -31,6 +34,129 @@ constexpr int64_t FinePerCoarse = 4;
 constexpr int64_t PeakReach = 32;
 
 constexpr double NotANumber = std::numeric_limits<double>::quiet_NaN();
+
+// The suppression compares eight frames per vector: each lane rounds weight * level and compares
+// exactly as the one-frame test does, so a vector answers the same as eight tests in a row.
+constexpr int64_t Lanes = 8;
+using Float8 = float __attribute__((vector_size(Lanes * sizeof(float))));
+using Double8 = double __attribute__((vector_size(Lanes * sizeof(double))));
+using Mask8 = int64_t __attribute__((vector_size(Lanes * sizeof(int64_t))));
+
+// Whether one of the eight values beats its weight times the level.
+KELVORA_KERNEL_BODY bool AnyBeats(const float* values, const double* weights, double level)
+{
+    Float8 v;
+    Double8 w;
+    std::memcpy(&v, values, sizeof(v));
+    std::memcpy(&w, weights, sizeof(w));
+    const Mask8 beats = __builtin_convertvector(v, Double8) > w * level;
+    int64_t any = 0;
+    for (int64_t q = 0; q < Lanes; ++q)
+        any |= beats[q];
+    return any != 0;
+}
+
+KELVORA_KERNEL_BODY void SuppressBody(std::vector<float>& values, int64_t radius, bool backward)
+{
+    const int64_t count = static_cast<int64_t>(values.size());
+    // Within half the radius any stronger frame suppresses; further out it must be stronger by
+    // a factor growing to exactly 2.5 at the radius. The half is exact, also for odd radii.
+    // The table runs over signed distances -radius ... radius, so that the weights of a run of
+    // neighbours lie side by side like their levels.
+    const double half = 0.5 * static_cast<double>(radius);
+    std::vector<double> weights(2 * static_cast<size_t>(radius) + 1);
+    for (int64_t d = -radius; d <= radius; ++d)
+    {
+        const double distance = static_cast<double>(d < 0 ? -d : d);
+        weights[d + radius] =
+            distance <= half ? 1.0 : 1.0 + 3.0 * (distance - half) / static_cast<double>(radius);
+    }
+
+    // A frame's fate only depends on whether some frame in reach beats it, not on which one
+    // is found first. A zero never beats a positive level, so for those the scan may step over
+    // zeros: next[j] leads (through a chain that is shortened as it is walked) to the first
+    // non-zero entry at or after j. With wide windows over long quiet or suppressed stretches
+    // this keeps the pass close to linear instead of quadratic.
+    std::vector<int64_t> next(static_cast<size_t>(count) + 1);
+    for (int64_t j = 0; j < count; ++j)
+        next[j] = values[j] == 0.0f ? j + 1 : j;
+    next[count] = count;
+    auto nonZeroFrom = [&](int64_t j)
+    {
+        int64_t root = j;
+        while (next[root] != root)
+            root = next[root];
+        while (next[j] != root)
+        {
+            const int64_t following = next[j];
+            next[j] = root;
+            j = following;
+        }
+        return root;
+    };
+
+    float* v = values.data();
+    for (int64_t step = 0; step < count; ++step)
+    {
+        const int64_t i = backward ? count - 1 - step : step;
+        const float level = v[i];
+        // Zeroing a zero changes nothing, and nothing compares greater than NaN.
+        if (level == 0.0f || std::isnan(level))
+            continue;
+        const int64_t first = std::max<int64_t>(0, i - radius);
+        const int64_t last = std::min(i + radius, count - 1);
+        // weights[shift + j] is the weight of frame j against frame i.
+        const int64_t shift = radius - i;
+        bool beaten = false;
+        if (level > 0.0f)
+        {
+            // Eight neighbours at a time from each non-zero one; the zeros among them lose.
+            int64_t j = nonZeroFrom(first);
+            for (; j + Lanes <= last + 1 && !beaten; j = nonZeroFrom(j + Lanes))
+                beaten = AnyBeats(v + j, weights.data() + (shift + j), level);
+            for (; j <= last && !beaten; ++j)
+                beaten = v[j] > weights[shift + j] * level;
+        }
+        else
+        {
+            // Only hand-made tracks are negative; then zeros count too.
+            for (int64_t j = first; j <= last && !beaten; ++j)
+                beaten = v[j] > weights[shift + j] * level;
+        }
+        if (beaten)
+        {
+            // Entries already zeroed in this pass no longer suppress later ones.
+            v[i] = 0.0f;
+            next[i] = i + 1;
+        }
+    }
+}
+
+void SuppressBaseline(std::vector<float>& values, int64_t radius, bool backward)
+{
+    SuppressBody(values, radius, backward);
+}
+KELVORA_TARGET_AVX2 void SuppressAvx2(std::vector<float>& values, int64_t radius, bool backward)
+{
+    SuppressBody(values, radius, backward);
+}
+KELVORA_TARGET_AVX512 void SuppressAvx512(std::vector<float>& values, int64_t radius, bool backward)
+{
+    SuppressBody(values, radius, backward);
+}
+
+auto SuppressFor(KernelPath path)
+{
+    switch (path)
+    {
+    case KernelPath::Avx512:
+        return SuppressAvx512;
+    case KernelPath::Avx2:
+        return SuppressAvx2;
+    default:
+        return SuppressBaseline;
+    }
+}
 
 } // namespace
 
@@ -92,70 +218,7 @@ int64_t TransientDetector::SuppressionRadius(float windowSeconds, float sampleRa
 
 void TransientDetector::Suppress(std::vector<float>& values, int64_t radius, bool backward)
 {
-    const int64_t count = static_cast<int64_t>(values.size());
-    // Within half the radius any stronger frame suppresses; further out it must be stronger by
-    // a factor growing to exactly 2.5 at the radius. The half is exact, also for odd radii.
-    const double half = 0.5 * static_cast<double>(radius);
-    std::vector<double> weights(static_cast<size_t>(radius) + 1);
-    for (size_t d = 0; d < weights.size(); ++d)
-    {
-        const double distance = static_cast<double>(d);
-        weights[d] =
-            distance <= half ? 1.0 : 1.0 + 3.0 * (distance - half) / static_cast<double>(radius);
-    }
-    auto weight = [&](int64_t i, int64_t j) { return weights[j > i ? j - i : i - j]; };
-
-    // A frame's fate only depends on whether some frame in reach beats it, not on which one
-    // is found first. A zero never beats a positive level, so for those the scan may step over
-    // zeros: next[j] leads (through a chain that is shortened as it is walked) to the first
-    // non-zero entry at or after j. With wide windows over long quiet or suppressed stretches
-    // this keeps the pass close to linear instead of quadratic.
-    std::vector<int64_t> next(static_cast<size_t>(count) + 1);
-    for (int64_t j = 0; j < count; ++j)
-        next[j] = values[j] == 0.0f ? j + 1 : j;
-    next[count] = count;
-    auto nonZeroFrom = [&](int64_t j)
-    {
-        int64_t root = j;
-        while (next[root] != root)
-            root = next[root];
-        while (next[j] != root)
-        {
-            const int64_t following = next[j];
-            next[j] = root;
-            j = following;
-        }
-        return root;
-    };
-
-    for (int64_t step = 0; step < count; ++step)
-    {
-        const int64_t i = backward ? count - 1 - step : step;
-        const float level = values[i];
-        // Zeroing a zero changes nothing, and nothing compares greater than NaN.
-        if (level == 0.0f || std::isnan(level))
-            continue;
-        const int64_t first = std::max<int64_t>(0, i - radius);
-        const int64_t last = std::min(i + radius, count - 1);
-        bool beaten = false;
-        if (level > 0.0f)
-        {
-            for (int64_t j = nonZeroFrom(first); j <= last && !beaten; j = nonZeroFrom(j + 1))
-                beaten = values[j] > weight(i, j) * level;
-        }
-        else
-        {
-            // Only hand-made tracks are negative; then zeros count too.
-            for (int64_t j = first; j <= last && !beaten; ++j)
-                beaten = values[j] > weight(i, j) * level;
-        }
-        if (beaten)
-        {
-            // Entries already zeroed in this pass no longer suppress later ones.
-            values[i] = 0.0f;
-            next[i] = i + 1;
-        }
-    }
+    SuppressFor(ActiveKernelPath())(values, radius, backward);
 }
 
 void TransientDetector::PickPeaks(const float* const* channels, uint32_t channelCount,

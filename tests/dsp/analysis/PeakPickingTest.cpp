@@ -1,4 +1,5 @@
 #include "dsp/analysis/TransientDetector.h"
+#include "dsp/foundation/KernelPath.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +90,62 @@ TEST(PeakPicking, SuppressionCases)
     EXPECT_EQ(Survivors(Track({{20, 1.0f}, {21, 0.5f}, {30, 1e-3f}}), 0.0f), (V{20, 21, 30}));
     const float floor = float(double(0.55f) / 1e6); // only values above it are picked
     EXPECT_EQ(Survivors(Track({{12, floor}, {30, std::nextafter(floor, 1.0f)}}), 0.0f), V{30});
+}
+
+// The suppression as the one-frame-at-a-time scan, for the survivors of a dense track.
+std::vector<int> ReferenceSurvivors(const std::vector<float>& coarse, int64_t radius)
+{
+    auto suppress = [&](bool backward)
+    {
+        std::vector<float> v = coarse;
+        const int64_t n = int64_t(v.size());
+        for (int64_t step = 0; step < n; ++step)
+        {
+            const int64_t i = backward ? n - 1 - step : step;
+            for (int64_t j = std::max<int64_t>(0, i - radius); j <= std::min(i + radius, n - 1);
+                 ++j)
+            {
+                const double d = double(std::abs(j - i)), half = radius / 2.0;
+                if (v[j] > (d <= half ? 1.0 : 1.0 + 3.0 * (d - half) / double(radius)) * v[i])
+                {
+                    v[i] = 0.0f;
+                    break;
+                }
+            }
+        }
+        return v;
+    };
+    const std::vector<float> forward = suppress(false), backward = suppress(true);
+    std::vector<int> frames;
+    for (size_t i = 0; i < coarse.size(); ++i)
+        if (std::max(forward[i], backward[i]) > float(double(0.55f) / 1e6))
+            frames.push_back(int(i));
+    return frames;
+}
+
+// Every kernel path the processor can run keeps the frames the plain scan keeps, on a dense
+// track (levels from a fixed integer sequence, frames 9 and up so each maps to its own slot)
+// with an even and an odd radius.
+TEST(PeakPicking, EveryKernelPathSuppressesAsThePlainScan)
+{
+    using DSP::KernelPath;
+    std::vector<float> coarse(240, 0.0f);
+    for (uint32_t i = 9, x = 12345; i < coarse.size(); ++i, x = x * 1103515245u + 12345u)
+        coarse[i] = float((x >> 8) % 1000) / 1000.0f;
+    const KernelPath initial = DSP::ActiveKernelPath();
+    for (auto [seconds, radius] : {std::pair{Narrow, 26}, std::pair{0.05625f, 39}})
+    {
+        const std::vector<int> expected = ReferenceSurvivors(coarse, radius);
+        EXPECT_GE(expected.size(), 5u);
+        for (KernelPath path : {KernelPath::Baseline, KernelPath::Avx2, KernelPath::Avx512})
+        {
+            if (DSP::SetKernelPath(path))
+            {
+                EXPECT_EQ(Survivors(coarse, seconds), expected) << "path " << int(path);
+            }
+        }
+    }
+    DSP::SetKernelPath(initial);
 }
 
 TEST(PeakPicking, RefinementWalksBackToTheRise)
