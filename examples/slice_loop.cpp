@@ -119,6 +119,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s: %s\n", argv[2], sf_strerror(nullptr));
         return 1;
     }
+    // No PEAK chunk: it holds a time stamp, and the same render should give the same file.
+    sf_command(out, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     const sf_count_t written = sf_writef_float(out, output.data(), length);
     if (sf_close(out) != 0 || written != static_cast<sf_count_t>(length) ||
         std::rename(partial.c_str(), argv[2]) != 0)
