@@ -107,7 +107,8 @@ int main(int argc, char** argv)
     }
     KelvoraEngine::Destroy(engine);
 
-    // Written under a temporary name and renamed when complete, so a failure leaves no partial file.
+    // Written under a temporary name and renamed when complete, so a failure leaves no partial
+    // file.
     const std::string partial = std::string(argv[2]) + ".part";
     SF_INFO outFormat = {};
     outFormat.samplerate = format.samplerate;
