@@ -62,15 +62,20 @@ EngineSession::EngineSession(const AudioFile& audio, const EngineSettings& setti
         // The engine reads the loop in place and never writes it; SetLoop only takes it
         // without const because hosts hand it their own buffers.
         float** loop = const_cast<float**>(channels);
-        if (userCuts && userCuts->saved)
+        // The user's own cuts go in as the host's slice list, so the engine analyses nothing.
+        const auto setLoopWithCuts = [&]()
         {
-            // A saved analysis brings everything the analysis would find, and more (the edits).
             std::vector<VoKelvora::SliceInfo> points;
             for (const SliceList::Point& point : userCuts->points)
                 points.push_back(HostPoint(point));
             engine->SetLoop(frameCount, channelCount, loop, 0.0f, points.data(),
                             static_cast<uint32_t>(points.size()));
             cutsFromAnalysis = false;
+        };
+        if (userCuts && userCuts->saved)
+        {
+            // A saved analysis brings everything the analysis would find, and more (the edits).
+            setLoopWithCuts();
         }
         else
         {
@@ -102,12 +107,7 @@ EngineSession::EngineSession(const AudioFile& audio, const EngineSettings& setti
 
         if (userCuts && !userCuts->saved)
         {
-            std::vector<VoKelvora::SliceInfo> points;
-            for (const SliceList::Point& point : userCuts->points)
-                points.push_back(HostPoint(point));
-            engine->SetLoop(frameCount, channelCount, loop, 0.0f, points.data(),
-                            static_cast<uint32_t>(points.size()));
-            cutsFromAnalysis = false;
+            setLoopWithCuts();
         }
         else if (settings.gridDivision && !userCuts)
             TakeUserCuts(settings);
