@@ -323,21 +323,22 @@ bool PrepareTrack(uint32_t length, int32_t frameSize, int32_t hop, std::vector<f
 }
 
 // rows[r * width + b] = x[b * hop + r] for r < hop, b < width: the hop blocks of x as columns.
+// Four whole blocks at a time, so that x is read in order rather than in strides of a hop.
 void TransposeBlocks(const float* x, int32_t hop, int32_t width, float* rows)
 {
-    int32_t r = 0;
+    int32_t b = 0;
 #if defined(__SSE2__)
-    // Four offsets of four blocks at a time.
-    for (; r + 4 <= hop; r += 4)
+    for (; b + 4 <= width; b += 4)
     {
-        int32_t b = 0;
-        for (; b + 4 <= width; b += 4)
+        const float* blocks = x + static_cast<int64_t>(b) * hop;
+        int32_t r = 0;
+        // Four offsets of the four blocks at a time.
+        for (; r + 4 <= hop; r += 4)
         {
-            const float* from = x + static_cast<int64_t>(b) * hop + r;
-            __m128 a0 = _mm_loadu_ps(from);
-            __m128 a1 = _mm_loadu_ps(from + hop);
-            __m128 a2 = _mm_loadu_ps(from + 2 * hop);
-            __m128 a3 = _mm_loadu_ps(from + 3 * hop);
+            __m128 a0 = _mm_loadu_ps(blocks + r);
+            __m128 a1 = _mm_loadu_ps(blocks + hop + r);
+            __m128 a2 = _mm_loadu_ps(blocks + 2 * hop + r);
+            __m128 a3 = _mm_loadu_ps(blocks + 3 * hop + r);
             _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
             float* to = rows + static_cast<size_t>(r) * width + b;
             _mm_storeu_ps(to, a0);
@@ -345,14 +346,14 @@ void TransposeBlocks(const float* x, int32_t hop, int32_t width, float* rows)
             _mm_storeu_ps(to + 2 * width, a2);
             _mm_storeu_ps(to + 3 * width, a3);
         }
-        for (; b < width; ++b)
+        for (; r < hop; ++r)
             for (int32_t e = 0; e < 4; ++e)
-                rows[static_cast<size_t>(r + e) * width + b] =
-                    x[static_cast<int64_t>(b) * hop + r + e];
+                rows[static_cast<size_t>(r) * width + b + e] =
+                    blocks[static_cast<int64_t>(e) * hop + r];
     }
 #endif
-    for (; r < hop; ++r)
-        for (int32_t b = 0; b < width; ++b)
+    for (; b < width; ++b)
+        for (int32_t r = 0; r < hop; ++r)
             rows[static_cast<size_t>(r) * width + b] = x[static_cast<int64_t>(b) * hop + r];
 }
 
