@@ -69,34 +69,48 @@ void AudioWriter::SetCues(const std::vector<uint32_t>& positions)
 
 void AudioWriter::Write(const float* const* channels, uint32_t frameCount)
 {
+    // Frames collect in one interleaved chunk and reach the file a chunk at a time: the file
+    // then gets a few large writes instead of one small write per rendered block.
     uint32_t done = 0;
     while (done < frameCount)
     {
-        const uint32_t count = std::min(WriteChunkFrames, frameCount - done);
+        const uint32_t count = std::min(WriteChunkFrames - pendingFrames, frameCount - done);
         for (uint32_t c = 0; c < channelCount; ++c)
         {
             const float* in = channels[c] + done;
+            float* out = interleaved.data() + static_cast<size_t>(pendingFrames) * channelCount + c;
             for (uint32_t i = 0; i < count; ++i)
             {
                 const float sample = in[i] * gain;
                 const float magnitude = std::fabs(sample);
                 peak = std::max(peak, magnitude);
                 clippedSamples += integer && magnitude > 1.0f ? 1 : 0;
-                interleaved[static_cast<size_t>(i) * channelCount + c] = sample;
+                out[static_cast<size_t>(i) * channelCount] = sample;
             }
         }
-        if (sf_writef_float(handle, interleaved.data(), count) != count)
-            throw ToolError::About(file.Destination().string(),
-                                   std::string("write failed: ") + sf_strerror(handle));
+        pendingFrames += count;
         done += count;
+        if (pendingFrames == WriteChunkFrames)
+            Flush();
     }
     framesWritten += frameCount;
+}
+
+void AudioWriter::Flush()
+{
+    if (pendingFrames == 0)
+        return;
+    if (sf_writef_float(handle, interleaved.data(), pendingFrames) != pendingFrames)
+        throw ToolError::About(file.Destination().string(),
+                               std::string("write failed: ") + sf_strerror(handle));
+    pendingFrames = 0;
 }
 
 void AudioWriter::Finish()
 {
     if (handle)
     {
+        Flush();
         sf_write_sync(handle);
         const int status = sf_close(handle);
         handle = nullptr;

@@ -32,7 +32,8 @@ public:
     void SetCues(const std::vector<uint32_t>& positions);
     // Every sample written from now on is multiplied by gain (linear).
     void SetGain(float linearGain) { gain = linearGain; }
-    // Appends frameCount frames, one pointer per channel.
+    // Appends frameCount frames, one pointer per channel. Frames are buffered and reach the
+    // file in large chunks; Finish writes the rest.
     void Write(const float* const* channels, uint32_t frameCount);
     // Completes the file under its temporary name (headers, buffers). Reports write errors
     // before any output of a set is renamed, so a set can be committed all or nothing.
@@ -47,6 +48,7 @@ public:
     float Peak() const { return peak; }
 
 private:
+    void Flush();
     void Close();
 
     StagedFile file;
@@ -58,6 +60,7 @@ private:
     uint64_t clippedSamples = 0;
     float peak = 0.0f;
     std::vector<float> interleaved;
+    uint32_t pendingFrames = 0;
 };
 
 } // namespace KelvoraCli
