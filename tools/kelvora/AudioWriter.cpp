@@ -3,6 +3,7 @@
 #include "tools/kelvora/ToolError.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,8 @@ namespace
 {
 
 constexpr uint32_t WriteChunkFrames = 16384;
+constexpr uint32_t FullScaleBits = 0x3f800000u; // the bits of 1.0f
+constexpr uint32_t InfinityBits = 0x7f800000u;
 
 } // namespace
 
@@ -79,14 +82,21 @@ void AudioWriter::Write(const float* const* channels, uint32_t frameCount)
         {
             const float* in = channels[c] + done;
             float* out = interleaved.data() + static_cast<size_t>(pendingFrames) * channelCount + c;
+            // The magnitude's bit pattern orders like the magnitude itself, so the peak and the
+            // overs come from integer compares the loop needs no branch for.
+            uint32_t largest = peakBits;
+            uint64_t overs = 0;
             for (uint32_t i = 0; i < count; ++i)
             {
                 const float sample = in[i] * gain;
-                const float magnitude = std::fabs(sample);
-                peak = std::max(peak, magnitude);
-                clippedSamples += integer && magnitude > 1.0f ? 1 : 0;
+                const uint32_t bits = std::bit_cast<uint32_t>(sample) & 0x7fffffffu;
+                const uint32_t magnitude = bits > InfinityBits ? 0u : bits; // NaN counts as silence
+                largest = std::max(largest, magnitude);
+                overs += magnitude > FullScaleBits;
                 out[static_cast<size_t>(i) * channelCount] = sample;
             }
+            peakBits = largest;
+            clippedSamples += integer ? overs : 0;
         }
         pendingFrames += count;
         done += count;

@@ -6,6 +6,7 @@
 #include "tools/kelvora/AudioFormat.h"
 #include "tools/kelvora/StagedFile.h"
 
+#include <bit>
 #include <cstdint>
 #include <filesystem>
 #include <vector>
@@ -45,7 +46,7 @@ public:
     // Integer encodings: samples that went past full scale and were clipped, and the largest
     // magnitude asked for (1 is full scale). Float encodings store every value and clip none.
     uint64_t ClippedSamples() const { return clippedSamples; }
-    float Peak() const { return peak; }
+    float Peak() const { return std::bit_cast<float>(peakBits); }
 
 private:
     void Flush();
@@ -58,7 +59,7 @@ private:
     float gain = 1.0f;
     uint64_t framesWritten = 0;
     uint64_t clippedSamples = 0;
-    float peak = 0.0f;
+    uint32_t peakBits = 0; // of the largest magnitude so far
     std::vector<float> interleaved;
     uint32_t pendingFrames = 0;
 };
