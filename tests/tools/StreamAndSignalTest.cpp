@@ -36,14 +36,17 @@ TEST_F(ToolTest, ReadsStdinWritesStdoutAndTakesAFolderAsItsAudioFiles)
 
 TEST_F(ToolTest, EveryTerminatingSignalLeavesNoStagedFileBehind)
 {
-    // A render of about 20 minutes, stopped after a moment.
+    // A render of about 80 minutes, stopped as soon as its staged file appears, so the signal
+    // always lands in the middle of writing however fast the machine renders.
     for (const auto& [signal, status] :
          {std::pair<std::string, int>{"HUP", 129}, {"PIPE", 141}, {"TERM", 143}, {"USR1", 138}})
     {
-        const std::string script = std::string("'") + KELVORA_TOOL + "' render '" + loop.string() +
-                                   "' -o '" + (folder / "long.wav").string() +
-                                   "' -t 30 --passes 150 2>'" + (folder / "said").string() +
-                                   "' & sleep 0.5; kill -" + signal + " $!; wait $!";
+        const std::string script =
+            std::string("'") + KELVORA_TOOL + "' render '" + loop.string() + "' -o '" +
+            (folder / "long.wav").string() + "' -t 30 --passes 600 2>'" +
+            (folder / "said").string() + "' & for i in $(seq 1000); do " + "ls '" +
+            folder.Path().string() + "'/.long.wav.part-* >/dev/null 2>&1 && break; sleep 0.01; " +
+            "done; kill -" + signal + " $!; wait $!";
         const int result = std::system(script.c_str());
         EXPECT_EQ(WIFEXITED(result) ? WEXITSTATUS(result) : -1, status) << signal;
         EXPECT_EQ(folder.Entries(), (std::set<std::string>{"clicks.wav", "said"})) << signal;
