@@ -39,6 +39,9 @@ AudioWriter::AudioWriter(const std::filesystem::path& destination, uint32_t chan
     handle = sf_open_fd(file.Descriptor(), SFM_WRITE, &info, SF_FALSE);
     if (!handle)
         throw ToolError::About(name, std::string("cannot write audio: ") + sf_strerror(nullptr));
+    // No peak chunk: it carries the time of writing, and the same render must give the same
+    // bytes whenever it runs.
+    sf_command(handle, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     // Integer files would wrap around on overs; clipping is the lesser evil.
     if (format.IsInteger())
         sf_command(handle, SFC_SET_CLIPPING, nullptr, SF_TRUE);
