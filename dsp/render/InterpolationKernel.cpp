@@ -4,8 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KELVORA_HAS_AVX2_PATH 1
+#if KELVORA_HAS_WIDE_PATHS
 #include <immintrin.h>
 #endif
 
@@ -64,12 +63,12 @@ void InterpolateBaseline(uint32_t count, const float* slice, const TapRun& taps,
         out[j] += gain[j] * Interpolate(slice, taps, j);
 }
 
-#if KELVORA_HAS_AVX2_PATH
+#if KELVORA_HAS_WIDE_PATHS
 
 // Four frames at a time: heads inside the slice are truncated in a vector; a group with any head
 // outside it (the turns at the slice's ends) takes the scalar rule frame by frame.
-[[gnu::target("avx2")]] void MakeTapsAvx2(uint32_t count, const double* heads, uint32_t length,
-                                          const TapRun& taps)
+KELVORA_TARGET_AVX2 void MakeTapsAvx2(uint32_t count, const double* heads, uint32_t length,
+                                      const TapRun& taps)
 {
     uint32_t j = 0;
     if (length <= LargestGatherIndex)
@@ -108,8 +107,8 @@ void InterpolateBaseline(uint32_t count, const float* slice, const TapRun& taps,
 // rates, crossfade turns) or too near the slice's end are loaded one by one; gather
 // instructions are avoided, as they are slower than loads on processors that mitigate gather
 // data sampling.
-[[gnu::target("avx2")]] void InterpolateAvx2(uint32_t count, const float* slice, const TapRun& taps,
-                                             const float* gain, float* out, uint32_t length)
+KELVORA_TARGET_AVX2 void InterpolateAvx2(uint32_t count, const float* slice, const TapRun& taps,
+                                         const float* gain, float* out, uint32_t length)
 {
     const __m128i widest = _mm_set1_epi32(7);
     uint32_t j = 0;
@@ -126,7 +125,7 @@ void InterpolateBaseline(uint32_t count, const float* slice, const TapRun& taps,
         const __m128i spread = _mm_max_epu32(firstOffset, secondOffset);
         __m128 a;
         __m128 b;
-        if (base + 8 <= length &&
+        if (length - base >= 8 &&
             _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_min_epu32(spread, widest), spread)) == 0xFFFF)
         {
             const __m256 window = _mm256_loadu_ps(slice + base);
@@ -161,8 +160,8 @@ void InterpolateBaseline(uint32_t count, const float* slice, const TapRun& taps,
 
 // The AVX2 versions widened to eight frames: a sixteen-frame window serves the eight frames'
 // reads, and the products and sums are the same double-precision operations in the same order.
-[[gnu::target("avx2,avx512f,avx512vl")]] void MakeTapsAvx512(uint32_t count, const double* heads,
-                                                             uint32_t length, const TapRun& taps)
+KELVORA_TARGET_AVX512 void MakeTapsAvx512(uint32_t count, const double* heads, uint32_t length,
+                                          const TapRun& taps)
 {
     uint32_t j = 0;
     if (length <= LargestGatherIndex)
@@ -196,10 +195,8 @@ void InterpolateBaseline(uint32_t count, const float* slice, const TapRun& taps,
         MakeTap(heads[j], length, taps, j);
 }
 
-[[gnu::target("avx2,avx512f,avx512vl")]] void InterpolateAvx512(uint32_t count, const float* slice,
-                                                                const TapRun& taps,
-                                                                const float* gain, float* out,
-                                                                uint32_t length)
+KELVORA_TARGET_AVX512 void InterpolateAvx512(uint32_t count, const float* slice, const TapRun& taps,
+                                             const float* gain, float* out, uint32_t length)
 {
     const __m256i widest = _mm256_set1_epi32(15);
     uint32_t j = 0;
@@ -216,7 +213,7 @@ void InterpolateBaseline(uint32_t count, const float* slice, const TapRun& taps,
         const __m256i spread = _mm256_max_epu32(firstOffset, secondOffset);
         __m256 a;
         __m256 b;
-        if (base + 16 <= length && _mm256_cmple_epu32_mask(spread, widest) == 0xFF)
+        if (length - base >= 16 && _mm256_cmple_epu32_mask(spread, widest) == 0xFF)
         {
             const __m512 window = _mm512_loadu_ps(slice + base);
             a = _mm512_castps512_ps256(
@@ -248,66 +245,28 @@ void InterpolateBaseline(uint32_t count, const float* slice, const TapRun& taps,
 #pragma GCC diagnostic pop
 #endif
 
-bool ProcessorHasAvx512()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-           __builtin_cpu_supports("avx512vl");
-}
-
-bool ProcessorHasAvx2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
 #endif
 
 } // namespace
 
-Functions ForPath(Path path)
+Functions ForPath(KernelPath path)
 {
     switch (path)
     {
-    case Path::Baseline:
-        return {MakeTapsBaseline, InterpolateBaseline};
-#if KELVORA_HAS_AVX2_PATH
-    case Path::Avx2:
-        if (ProcessorHasAvx2())
-            return {MakeTapsAvx2, InterpolateAvx2};
-        return {nullptr, nullptr};
-    case Path::Avx512:
-        if (ProcessorHasAvx512())
-            return {MakeTapsAvx512, InterpolateAvx512};
-        return {nullptr, nullptr};
+#if KELVORA_HAS_WIDE_PATHS
+    case KernelPath::Avx512:
+        return {MakeTapsAvx512, InterpolateAvx512};
+    case KernelPath::Avx2:
+        return {MakeTapsAvx2, InterpolateAvx2};
 #endif
     default:
-        return {nullptr, nullptr};
+        return {MakeTapsBaseline, InterpolateBaseline};
     }
 }
 
-namespace
+Functions Active()
 {
-
-Functions Choose()
-{
-    for (uint32_t p = PathCount; p-- > 1;)
-    {
-        const Functions path = ForPath(static_cast<Path>(p));
-        if (path.makeTaps != nullptr)
-            return path;
-    }
-    return ForPath(Path::Baseline);
-}
-
-// Chosen when the library is loaded, so that the first render takes no initialisation guard.
-const Functions bestFunctions = Choose();
-
-} // namespace
-
-const Functions& Best()
-{
-    return bestFunctions;
+    return ForPath(ActiveKernelPath());
 }
 
 } // namespace DSP::InterpolationKernel

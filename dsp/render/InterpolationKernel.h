@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dsp/foundation/KernelPath.h"
+
 #include <cstdint>
 
 namespace DSP
@@ -15,10 +17,10 @@ struct TapRun
     double* secondWeight;
 };
 
-// The two inner loops of slice playback, built once for the baseline x86-64 instruction set and,
-// where the processor has them, once with AVX2 and once with AVX-512 (F and VL). All versions do
-// the same double-precision operations in the same order without contraction into fused
-// multiply-adds, so every version gives the same bits; the choice only changes the speed.
+// The two inner loops of slice playback, built once per KernelPath. All versions do the same
+// double-precision operations in the same order without contraction into fused multiply-adds, so
+// every version gives the same bits; the path only changes the speed. Any slice length up to
+// 2^32 - 1 frames is handled by every version.
 namespace InterpolationKernel
 {
 
@@ -39,18 +41,10 @@ struct Functions
     InterpolateFunction interpolate;
 };
 
-enum class Path : uint32_t
-{
-    Baseline = 0,
-    Avx2 = 1,
-    Avx512 = 2,
-};
-constexpr uint32_t PathCount = 3;
-
-// The versions for one path; both null when this processor cannot run it.
-Functions ForPath(Path path);
-// The fastest versions this processor runs, chosen when the library is loaded.
-const Functions& Best();
+// The versions for `path`, which must be available on this processor (KernelPathAvailable).
+Functions ForPath(KernelPath path);
+// The versions of the active kernel path; cheap (one atomic load), real-time safe.
+Functions Active();
 
 } // namespace InterpolationKernel
 } // namespace DSP

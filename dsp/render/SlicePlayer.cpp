@@ -15,9 +15,6 @@ namespace
 
 // Frames whose reads are worked out before they are applied channel by channel.
 constexpr uint32_t ChunkFrames = 128;
-// Slices up to this length use the processor's fastest kernels, whose gathers take signed
-// 32-bit indices; longer ones (more than 2^31 frames) the baseline ones.
-constexpr uint32_t LongestGatheredSlice = 0x7FFFFFFFu;
 
 // The linear fade law: ya at a, yb at b, not clamped. The bounds and the head are taken at
 // single precision, as the gains they give are.
@@ -239,10 +236,7 @@ void SlicePlayer::Render(uint32_t frames, float** buffers, uint32_t* sink)
     {
         // The state machine runs on its own over a chunk of frames, recording where to read;
         // the heads then become taps once, and the reads run channel by channel over the chunk.
-        const InterpolationKernel::Functions& kernel =
-            length <= LongestGatheredSlice
-                ? InterpolationKernel::Best()
-                : InterpolationKernel::ForPath(InterpolationKernel::Path::Baseline);
+        const InterpolationKernel::Functions kernel = InterpolationKernel::Active();
         ChunkReads reads;
         TapArrays taps;
         TapArrays crossTaps;
