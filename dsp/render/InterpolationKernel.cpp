@@ -44,12 +44,6 @@ void MakeTap(double head, uint32_t length, const TapRun& taps, uint32_t j)
     taps.secondWeight[j] = frac;
 }
 
-float Interpolate(const float* slice, const TapRun& taps, uint32_t j)
-{
-    return static_cast<float>(static_cast<double>(slice[taps.first[j]]) * taps.firstWeight[j] +
-                              static_cast<double>(slice[taps.second[j]]) * taps.secondWeight[j]);
-}
-
 void MakeTapsBaseline(uint32_t count, const double* heads, uint32_t length, const TapRun& taps)
 {
     for (uint32_t j = 0; j < count; ++j)
@@ -60,7 +54,7 @@ void InterpolateBaseline(uint32_t count, const float* slice, const TapRun& taps,
                          float* out, uint32_t)
 {
     for (uint32_t j = 0; j < count; ++j)
-        out[j] += gain[j] * Interpolate(slice, taps, j);
+        out[j] += gain[j] * Read(slice, taps, j);
 }
 
 #if KELVORA_HAS_WIDE_PATHS
@@ -148,7 +142,7 @@ KELVORA_TARGET_AVX2 void InterpolateAvx2(uint32_t count, const float* slice, con
         _mm_storeu_ps(out + j, mixed);
     }
     for (; j < count; ++j)
-        out[j] += gain[j] * Interpolate(slice, taps, j);
+        out[j] += gain[j] * Read(slice, taps, j);
 }
 
 // GCC 12 flags the placeholder registers inside its own AVX-512 conversion intrinsics as maybe
@@ -238,7 +232,7 @@ KELVORA_TARGET_AVX512 void InterpolateAvx512(uint32_t count, const float* slice,
         _mm256_storeu_ps(out + j, mixed);
     }
     for (; j < count; ++j)
-        out[j] += gain[j] * Interpolate(slice, taps, j);
+        out[j] += gain[j] * Read(slice, taps, j);
 }
 
 #if defined(__GNUC__) && !defined(__clang__)

@@ -41,6 +41,14 @@ struct Functions
     InterpolateFunction interpolate;
 };
 
+// One tap's read, the rule every version follows: slice[first[j]] * firstWeight[j] +
+// slice[second[j]] * secondWeight[j] in double precision, rounded to single.
+inline float Read(const float* slice, const TapRun& taps, uint32_t j)
+{
+    return static_cast<float>(static_cast<double>(slice[taps.first[j]]) * taps.firstWeight[j] +
+                              static_cast<double>(slice[taps.second[j]]) * taps.secondWeight[j]);
+}
+
 // The versions for `path`, which must be available on this processor (KernelPathAvailable).
 Functions ForPath(KernelPath path);
 // The versions of the active kernel path; cheap (one atomic load), real-time safe.

@@ -265,11 +265,7 @@ void SlicePlayer::Render(uint32_t frames, float** buffers, uint32_t* sink)
                 kernel.interpolate(n, slice, run, reads.gain, out, length);
                 for (uint32_t q = 0; q < m; ++q)
                     out[reads.crossFrame[q]] +=
-                        reads.crossGain[q] *
-                        static_cast<float>(static_cast<double>(slice[crossTaps.first[q]]) *
-                                               crossTaps.firstWeight[q] +
-                                           static_cast<double>(slice[crossTaps.second[q]]) *
-                                               crossTaps.secondWeight[q]);
+                        reads.crossGain[q] * InterpolationKernel::Read(slice, crossRun, q);
             }
             done += n;
         }
