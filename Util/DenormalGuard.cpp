@@ -17,22 +17,19 @@ constexpr uint32_t kFlushBits = kFlushToZero | kDenormalsAreZero;
 #endif
 } // namespace
 
-DenormalGuard::DenormalGuard() : savedMode(0), changed(false)
+DenormalGuard::DenormalGuard() : savedMode(0)
 {
 #ifdef KELVORA_HAS_MXCSR
     savedMode = _mm_getcsr();
     if ((savedMode & kFlushBits) != kFlushBits)
-    {
         _mm_setcsr(savedMode | kFlushBits);
-        changed = true;
-    }
 #endif
 }
 
 DenormalGuard::~DenormalGuard()
 {
 #ifdef KELVORA_HAS_MXCSR
-    if (changed)
+    if ((savedMode & kFlushBits) != kFlushBits)
         _mm_setcsr(savedMode);
 #endif
 }

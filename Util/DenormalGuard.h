@@ -24,8 +24,7 @@ public:
     DenormalGuard& operator=(const DenormalGuard&) = delete;
 
 private:
-    uint32_t savedMode;
-    bool changed;
+    uint32_t savedMode; // the mode to restore, when it lacked either bit
 };
 
 } // namespace Util
