@@ -5,7 +5,9 @@
 // edge, NaN, infinite, huge and denormal values. After every block: exactly the requested frames
 // of exactly the loop's channels were written, the output is finite (and bounded while the
 // settings are sane), the play position lies in the loop (its end included: a slice in its tail
-// reports its end), and every getter reads back what was set.
+// reports its end), every getter reads back what was set, and neither Render nor Transport
+// allocated (the global allocation functions are replaced, for the whole program and the engine
+// library, by counting forwards to malloc/free).
 //
 // It runs sessions for KELVORA_SIMULATION_SECONDS (default 10) from KELVORA_SIMULATION_SEED
 // (default: the clock). Session i uses seed + i and a failure names its session seed, so
@@ -15,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cfloat>
 #include <chrono>
@@ -23,10 +26,72 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <new>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
+
+namespace
+{
+
+std::atomic<bool> counting{false};
+std::atomic<size_t> allocations{0};
+
+void* Allocate(size_t size, size_t alignment, bool nothrow)
+{
+    if (counting.load(std::memory_order_relaxed))
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    void* block = nullptr;
+    if (alignment <= alignof(std::max_align_t))
+        block = std::malloc(size ? size : 1);
+    else if (posix_memalign(&block, alignment, size ? size : 1) != 0)
+        block = nullptr;
+    if (!block && !nothrow)
+        throw std::bad_alloc();
+    return block;
+}
+
+size_t Align(std::align_val_t alignment)
+{
+    return static_cast<size_t>(alignment);
+}
+
+using NoThrow = const std::nothrow_t&;
+using Alignment = std::align_val_t;
+
+// Counts the operator new calls made while it lives.
+struct AllocationCounter
+{
+    AllocationCounter() { allocations = 0, counting = true; }
+    ~AllocationCounter() { counting = false; }
+    size_t Count() const { return allocations; }
+};
+
+} // namespace
+
+// clang-format off
+void* operator new(size_t n) { return Allocate(n, 0, false); }
+void* operator new[](size_t n) { return Allocate(n, 0, false); }
+void* operator new(size_t n, NoThrow) noexcept { return Allocate(n, 0, true); }
+void* operator new[](size_t n, NoThrow) noexcept { return Allocate(n, 0, true); }
+void* operator new(size_t n, Alignment a) { return Allocate(n, Align(a), false); }
+void* operator new[](size_t n, Alignment a) { return Allocate(n, Align(a), false); }
+void* operator new(size_t n, Alignment a, NoThrow) noexcept { return Allocate(n, Align(a), true); }
+void* operator new[](size_t n, Alignment a, NoThrow) noexcept { return Allocate(n, Align(a), true); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, NoThrow) noexcept { std::free(p); }
+void operator delete[](void* p, NoThrow) noexcept { std::free(p); }
+void operator delete(void* p, Alignment) noexcept { std::free(p); }
+void operator delete[](void* p, Alignment) noexcept { std::free(p); }
+void operator delete(void* p, size_t, Alignment) noexcept { std::free(p); }
+void operator delete[](void* p, size_t, Alignment) noexcept { std::free(p); }
+void operator delete(void* p, Alignment, NoThrow) noexcept { std::free(p); }
+void operator delete[](void* p, Alignment, NoThrow) noexcept { std::free(p); }
+// clang-format on
 
 using namespace HostEngine;
 using VoKelvora::EnvelopeSettings;
@@ -112,7 +177,7 @@ bool SustainReadsBack(float set, float got)
 
 struct Coverage
 {
-    uint64_t sessions = 0, blocks = 0, calls = 0, frames = 0;
+    uint64_t sessions = 0, blocks = 0, calls = 0, frames = 0, audibleBlocks = 0;
 };
 
 // One engine, its loop audio and what the host expects every getter to say.
@@ -443,7 +508,10 @@ private:
         Log("Transport", command, index);
         const bool restarts = (command == 0 && engine->GetRenderedLength() != 0) ||
                               (command == 2 && index < sliceCount);
+        AllocationCounter counter;
         const bool accepted = engine->Transport(command, index);
+        if (counter.Count() != 0)
+            return Fail("Transport allocated");
         if (restarts) // the voices start afresh with the current settings
             latchedBound = CurrentBound();
         if (command < 2 || (command == 2 && index < sliceCount))
@@ -482,12 +550,18 @@ private:
         for (uint32_t c = 0; c < buffers; ++c)
             pointers[c] = out.data() + c * stride + kGuard;
         Log("Render", frames);
-        engine->Render(frames, pointers.data());
+        {
+            AllocationCounter counter;
+            engine->Render(frames, pointers.data());
+            if (counter.Count() != 0)
+                return Fail("Render allocated");
+        }
         ++coverage.blocks;
         coverage.frames += frames;
 
         const uint32_t written = loaded ? loopChannels : 0;
         const float bound = latchedBound;
+        bool audible = false;
         for (uint32_t c = 0; c < buffers; ++c)
             for (size_t k = 0; k < stride; ++k)
             {
@@ -500,11 +574,13 @@ private:
                     return Fail("Render left frame " + std::to_string(k - kGuard) + " unwritten");
                 if (inside && !std::isfinite(v))
                     return Fail("non-finite output at frame " + std::to_string(k - kGuard));
+                audible |= inside && v != 0.0f;
                 if (inside && std::fabs(v) > bound)
                     return Fail("output " + std::to_string(v) + " beyond the bound " +
                                 std::to_string(bound) + " of sane settings");
             }
 
+        coverage.audibleBlocks += audible;
         const uint32_t position = engine->GetPlayPosition();
         if (position != 0 && (stopped || position > regionFrames))
             return Fail("play position " + std::to_string(position) +
@@ -668,6 +744,11 @@ TEST(HostSimulation, RandomSessionsKeepTheHostContract)
     std::printf("host simulation: seed %llu, %.0f s\n", static_cast<unsigned long long>(seed),
                 seconds);
 
+    {
+        AllocationCounter counter; // it must see the library's own allocations
+        Make(2, 44100, 0);
+        ASSERT_GT(counter.Count(), 0u);
+    }
     Coverage coverage;
     const auto start = std::chrono::steady_clock::now();
     const auto elapsed = [&]
@@ -681,10 +762,12 @@ TEST(HostSimulation, RandomSessionsKeepTheHostContract)
             break;
         }
     }
-    std::printf("host simulation: %llu sessions, %llu blocks, %llu frames, %llu setter and "
-                "transport calls in %.1f s\n",
+    std::printf("host simulation: %llu sessions, %llu blocks (%llu audible), %llu frames, %llu "
+                "setter and transport calls in %.1f s\n",
                 static_cast<unsigned long long>(coverage.sessions),
                 static_cast<unsigned long long>(coverage.blocks),
+                static_cast<unsigned long long>(coverage.audibleBlocks),
                 static_cast<unsigned long long>(coverage.frames),
                 static_cast<unsigned long long>(coverage.calls), elapsed());
+    EXPECT_GT(coverage.audibleBlocks, 0u); // it did play
 }
