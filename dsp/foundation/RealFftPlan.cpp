@@ -708,54 +708,44 @@ KELVORA_KERNEL void RealFftPlan::InverseAutosort(const float* source, float* des
     }
 }
 
-// The autosort bodies built for each kernel path.
+// The autosort bodies built for each kernel path, entered through Run.
 struct AutosortPaths
 {
-    static void ForwardBaseline(const RealFftPlan& plan, const float* source, float* destination,
-                                float* work)
+    using Body = void (RealFftPlan::*)(const float*, float*, float*) const;
+
+    template <Body body>
+    static void Baseline(const RealFftPlan& plan, const float* source, float* destination,
+                         float* work)
     {
-        plan.ForwardAutosort(source, destination, work);
+        (plan.*body)(source, destination, work);
     }
-    static void InverseBaseline(const RealFftPlan& plan, const float* source, float* destination,
-                                float* work)
+    template <Body body>
+    KELVORA_TARGET_AVX2 static void Avx2(const RealFftPlan& plan, const float* source,
+                                         float* destination, float* work)
     {
-        plan.InverseAutosort(source, destination, work);
+        (plan.*body)(source, destination, work);
     }
-    static void ForwardBatchBaseline(const RealFftPlan& plan, const float* source,
-                                     float* destination, float* work)
+    template <Body body>
+    KELVORA_TARGET_AVX512 static void Avx512(const RealFftPlan& plan, const float* source,
+                                             float* destination, float* work)
     {
-        plan.ForwardBatchAutosort(source, destination, work);
+        (plan.*body)(source, destination, work);
     }
-    KELVORA_TARGET_AVX2 static void ForwardBatchAvx2(const RealFftPlan& plan, const float* source,
-                                                     float* destination, float* work)
+    template <Body body>
+    static void Run(const RealFftPlan& plan, const float* source, float* destination, float* work)
     {
-        plan.ForwardBatchAutosort(source, destination, work);
-    }
-    KELVORA_TARGET_AVX512 static void ForwardBatchAvx512(const RealFftPlan& plan,
-                                                         const float* source, float* destination,
-                                                         float* work)
-    {
-        plan.ForwardBatchAutosort(source, destination, work);
-    }
-    KELVORA_TARGET_AVX2 static void ForwardAvx2(const RealFftPlan& plan, const float* source,
-                                                float* destination, float* work)
-    {
-        plan.ForwardAutosort(source, destination, work);
-    }
-    KELVORA_TARGET_AVX2 static void InverseAvx2(const RealFftPlan& plan, const float* source,
-                                                float* destination, float* work)
-    {
-        plan.InverseAutosort(source, destination, work);
-    }
-    KELVORA_TARGET_AVX512 static void ForwardAvx512(const RealFftPlan& plan, const float* source,
-                                                    float* destination, float* work)
-    {
-        plan.ForwardAutosort(source, destination, work);
-    }
-    KELVORA_TARGET_AVX512 static void InverseAvx512(const RealFftPlan& plan, const float* source,
-                                                    float* destination, float* work)
-    {
-        plan.InverseAutosort(source, destination, work);
+        switch (ActiveKernelPath())
+        {
+        case KernelPath::Avx512:
+            Avx512<body>(plan, source, destination, work);
+            break;
+        case KernelPath::Avx2:
+            Avx2<body>(plan, source, destination, work);
+            break;
+        default:
+            Baseline<body>(plan, source, destination, work);
+            break;
+        }
     }
 };
 
@@ -767,18 +757,7 @@ void RealFftPlan::Forward(const float* source, float* destination, float* work) 
         ForwardDirect(source, destination);
         break;
     case Method::Autosort:
-        switch (ActiveKernelPath())
-        {
-        case KernelPath::Avx512:
-            AutosortPaths::ForwardAvx512(*this, source, destination, work);
-            break;
-        case KernelPath::Avx2:
-            AutosortPaths::ForwardAvx2(*this, source, destination, work);
-            break;
-        default:
-            AutosortPaths::ForwardBaseline(*this, source, destination, work);
-            break;
-        }
+        AutosortPaths::Run<&RealFftPlan::ForwardAutosort>(*this, source, destination, work);
         break;
     case Method::InPlace:
         ForwardInPlace(source, destination);
@@ -794,18 +773,7 @@ void RealFftPlan::Inverse(const float* source, float* destination, float* work) 
         InverseDirect(source, destination);
         break;
     case Method::Autosort:
-        switch (ActiveKernelPath())
-        {
-        case KernelPath::Avx512:
-            AutosortPaths::InverseAvx512(*this, source, destination, work);
-            break;
-        case KernelPath::Avx2:
-            AutosortPaths::InverseAvx2(*this, source, destination, work);
-            break;
-        default:
-            AutosortPaths::InverseBaseline(*this, source, destination, work);
-            break;
-        }
+        AutosortPaths::Run<&RealFftPlan::InverseAutosort>(*this, source, destination, work);
         break;
     case Method::InPlace:
         InverseInPlace(source, destination);
@@ -824,18 +792,7 @@ void RealFftPlan::ForwardBatch(const float* source, float* destination, float* w
 {
     if (method_ == Method::Autosort)
     {
-        switch (ActiveKernelPath())
-        {
-        case KernelPath::Avx512:
-            AutosortPaths::ForwardBatchAvx512(*this, source, destination, work);
-            break;
-        case KernelPath::Avx2:
-            AutosortPaths::ForwardBatchAvx2(*this, source, destination, work);
-            break;
-        default:
-            AutosortPaths::ForwardBatchBaseline(*this, source, destination, work);
-            break;
-        }
+        AutosortPaths::Run<&RealFftPlan::ForwardBatchAutosort>(*this, source, destination, work);
         return;
     }
     // The other methods need no work memory of their own: one lane at a time, in place.
