@@ -120,51 +120,6 @@ KELVORA_KERNEL_BODY void FluxSumsBody(const double* block, uint32_t bins, uint32
     }
 }
 
-void MagnitudeRowBaseline(const float* spectrum, uint32_t bins, double* squares, float* row)
-{
-    MagnitudeRowBody(spectrum, bins, squares, row);
-}
-KELVORA_TARGET_AVX2 void MagnitudeRowAvx2(const float* spectrum, uint32_t bins, double* squares,
-                                          float* row)
-{
-    MagnitudeRowBody(spectrum, bins, squares, row);
-}
-KELVORA_TARGET_AVX512 void MagnitudeRowAvx512(const float* spectrum, uint32_t bins, double* squares,
-                                              float* row)
-{
-    MagnitudeRowBody(spectrum, bins, squares, row);
-}
-void MagnitudeLanesBaseline(const float* spectra, uint32_t bins, uint32_t run, double* to,
-                            uint32_t stride)
-{
-    MagnitudeLanesBody(spectra, bins, run, to, stride);
-}
-KELVORA_TARGET_AVX2 void MagnitudeLanesAvx2(const float* spectra, uint32_t bins, uint32_t run,
-                                            double* to, uint32_t stride)
-{
-    MagnitudeLanesBody(spectra, bins, run, to, stride);
-}
-KELVORA_TARGET_AVX512 void MagnitudeLanesAvx512(const float* spectra, uint32_t bins, uint32_t run,
-                                                double* to, uint32_t stride)
-{
-    MagnitudeLanesBody(spectra, bins, run, to, stride);
-}
-void FluxSumsBaseline(const double* block, uint32_t bins, uint32_t stride, uint32_t count,
-                      double* sums)
-{
-    FluxSumsBody(block, bins, stride, count, sums);
-}
-KELVORA_TARGET_AVX2 void FluxSumsAvx2(const double* block, uint32_t bins, uint32_t stride,
-                                      uint32_t count, double* sums)
-{
-    FluxSumsBody(block, bins, stride, count, sums);
-}
-KELVORA_TARGET_AVX512 void FluxSumsAvx512(const double* block, uint32_t bins, uint32_t stride,
-                                          uint32_t count, double* sums)
-{
-    FluxSumsBody(block, bins, stride, count, sums);
-}
-
 // Windowed frames side by side from the transposed hop blocks of each channel (see
 // TrackInput::BuildLaneFrames): channel 0 (zero when absent) times the window, then channel 1
 // times the window added, as BuildFrame does.
@@ -201,39 +156,7 @@ KELVORA_KERNEL_BODY void WindowLanesBody(const float* __restrict first,
     }
 }
 
-void WindowLanesBaseline(const float* first, const float* second, int32_t blocks, int32_t hop,
-                         int32_t width, const float* window, float* lanes)
-{
-    WindowLanesBody(first, second, blocks, hop, width, window, lanes);
-}
-KELVORA_TARGET_AVX2 void WindowLanesAvx2(const float* first, const float* second, int32_t blocks,
-                                         int32_t hop, int32_t width, const float* window,
-                                         float* lanes)
-{
-    WindowLanesBody(first, second, blocks, hop, width, window, lanes);
-}
-KELVORA_TARGET_AVX512 void WindowLanesAvx512(const float* first, const float* second,
-                                             int32_t blocks, int32_t hop, int32_t width,
-                                             const float* window, float* lanes)
-{
-    WindowLanesBody(first, second, blocks, hop, width, window, lanes);
-}
-
-using WindowLanesKernel = void (*)(const float* first, const float* second, int32_t blocks,
-                                   int32_t hop, int32_t width, const float* window, float* lanes);
-
-WindowLanesKernel WindowLanesFor(KernelPath path)
-{
-    switch (path)
-    {
-    case KernelPath::Avx512:
-        return WindowLanesAvx512;
-    case KernelPath::Avx2:
-        return WindowLanesAvx2;
-    default:
-        return WindowLanesBaseline;
-    }
-}
+using WindowLanesKernel = KernelBuilds<WindowLanesBody>::Kernel;
 
 // Fourth roots of the energies of FftLanes frames side by side (sample i of frame l at
 // lanes[FftLanes * i + l]), each summed in sample order, for the first `run` frames.
@@ -250,54 +173,6 @@ KELVORA_KERNEL_BODY void EnergyLanesBody(const float* __restrict lanes, int32_t 
     // The energy is a stored float before its roots are taken.
     for (uint32_t l = 0; l < run; ++l)
         out[l] = std::sqrt(std::sqrt(static_cast<float>(energy[l])));
-}
-
-void EnergyLanesBaseline(const float* lanes, int32_t n, uint32_t run, float* out)
-{
-    EnergyLanesBody(lanes, n, run, out);
-}
-KELVORA_TARGET_AVX2 void EnergyLanesAvx2(const float* lanes, int32_t n, uint32_t run, float* out)
-{
-    EnergyLanesBody(lanes, n, run, out);
-}
-KELVORA_TARGET_AVX512 void EnergyLanesAvx512(const float* lanes, int32_t n, uint32_t run,
-                                             float* out)
-{
-    EnergyLanesBody(lanes, n, run, out);
-}
-
-auto EnergyLanesFor(KernelPath path)
-{
-    switch (path)
-    {
-    case KernelPath::Avx512:
-        return EnergyLanesAvx512;
-    case KernelPath::Avx2:
-        return EnergyLanesAvx2;
-    default:
-        return EnergyLanesBaseline;
-    }
-}
-
-struct FluxKernels
-{
-    void (*magnitudes)(const float* spectrum, uint32_t bins, double* squares, float* row);
-    void (*magnitudeLanes)(const float* spectra, uint32_t bins, uint32_t run, double* to,
-                           uint32_t stride);
-    void (*flux)(const double* block, uint32_t bins, uint32_t stride, uint32_t count, double* sums);
-};
-
-FluxKernels FluxKernelsFor(KernelPath path)
-{
-    switch (path)
-    {
-    case KernelPath::Avx512:
-        return {MagnitudeRowAvx512, MagnitudeLanesAvx512, FluxSumsAvx512};
-    case KernelPath::Avx2:
-        return {MagnitudeRowAvx2, MagnitudeLanesAvx2, FluxSumsAvx2};
-    default:
-        return {MagnitudeRowBaseline, MagnitudeLanesBaseline, FluxSumsBaseline};
-    }
 }
 
 // Frames per flux block: a multiple of Lanes, as many as keep the block near 256 KiB, from 8
@@ -472,8 +347,10 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
     const uint32_t stride = blockFrames + ContextFrames;
     std::vector<double> block(static_cast<size_t>(bins) * stride, 0.0);
     std::vector<double> sums(blockFrames);
-    const FluxKernels kernels = FluxKernelsFor(ActiveKernelPath());
-    const WindowLanesKernel windowLanes = WindowLanesFor(ActiveKernelPath());
+    const auto magnitudeLanes = KernelBuilds<MagnitudeLanesBody>::Active();
+    const auto magnitudeRows = KernelBuilds<MagnitudeRowBody>::Active();
+    const auto fluxSums = KernelBuilds<FluxSumsBody>::Active();
+    const WindowLanesKernel windowLanes = KernelBuilds<WindowLanesBody>::Active();
     auto column = [&](uint32_t c) { return block.data() + c; };
     constexpr uint32_t Carried = ContextFrames - 1;
 
@@ -542,7 +419,7 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
                     }
                 }
                 fft.ForwardBatch(laneFrames.data(), laneSpectra.data());
-                kernels.magnitudeLanes(laneSpectra.data(), bins, run, to, stride);
+                magnitudeLanes(laneSpectra.data(), bins, run, to, stride);
                 c += run;
                 continue;
             }
@@ -552,8 +429,7 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
                                  window.Data(), frame.Data());
                 fft.Forward(frame.Data(), spectra.Data() + q * spectrumFloats);
             }
-            kernels.magnitudes(spectra.Data(), run * spectrumBins, squares.data(),
-                               magnitudes.data());
+            magnitudeRows(spectra.Data(), run * spectrumBins, squares.data(), magnitudes.data());
             for (uint32_t k = 0; k < bins; ++k)
             {
                 const float* from = magnitudes.data() + k;
@@ -562,7 +438,7 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
             }
             c += run;
         }
-        kernels.flux(block.data(), bins, stride, (count + Lanes - 1) / Lanes * Lanes, sums.data());
+        fluxSums(block.data(), bins, stride, (count + Lanes - 1) / Lanes * Lanes, sums.data());
         for (uint32_t i = 0; i < count; ++i)
             out[first + i] = static_cast<float>(sums[i] / bins);
     }
@@ -589,8 +465,8 @@ void EnergyTrack(const float* const* channels, uint32_t channelCount, uint32_t l
         const int32_t blocks = n / hop;
         std::vector<float> lanes(static_cast<size_t>(FftLanes) * n);
         std::vector<float> scratch(2 * static_cast<size_t>(hop) * (blocks + FftLanes));
-        const auto energies = EnergyLanesFor(ActiveKernelPath());
-        const WindowLanesKernel windowLanes = WindowLanesFor(ActiveKernelPath());
+        const auto energies = KernelBuilds<EnergyLanesBody>::Active();
+        const WindowLanesKernel windowLanes = KernelBuilds<WindowLanesBody>::Active();
         for (; f < frames; f += FftLanes)
         {
             input.BuildLaneFrames(FrameStart(offset, n, hop, f), hop, blocks, window.Data(),

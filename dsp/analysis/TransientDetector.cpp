@@ -132,32 +132,6 @@ KELVORA_KERNEL_BODY void SuppressBody(std::vector<float>& values, int64_t radius
     }
 }
 
-void SuppressBaseline(std::vector<float>& values, int64_t radius, bool backward)
-{
-    SuppressBody(values, radius, backward);
-}
-KELVORA_TARGET_AVX2 void SuppressAvx2(std::vector<float>& values, int64_t radius, bool backward)
-{
-    SuppressBody(values, radius, backward);
-}
-KELVORA_TARGET_AVX512 void SuppressAvx512(std::vector<float>& values, int64_t radius, bool backward)
-{
-    SuppressBody(values, radius, backward);
-}
-
-auto SuppressFor(KernelPath path)
-{
-    switch (path)
-    {
-    case KernelPath::Avx512:
-        return SuppressAvx512;
-    case KernelPath::Avx2:
-        return SuppressAvx2;
-    default:
-        return SuppressBaseline;
-    }
-}
-
 } // namespace
 
 void DetectTransients(uint32_t sampleRate, uint32_t channelCount, uint32_t length,
@@ -218,7 +192,7 @@ int64_t TransientDetector::SuppressionRadius(float windowSeconds, float sampleRa
 
 void TransientDetector::Suppress(std::vector<float>& values, int64_t radius, bool backward)
 {
-    SuppressFor(ActiveKernelPath())(values, radius, backward);
+    KernelBuilds<SuppressBody>::Active()(values, radius, backward);
 }
 
 void TransientDetector::PickPeaks(const float* const* channels, uint32_t channelCount,

@@ -44,3 +44,35 @@ bool SetKernelPath(KernelPath path);
 #define KELVORA_TARGET_AVX2
 #define KELVORA_TARGET_AVX512
 #endif
+
+namespace DSP
+{
+
+// The three builds of a kernel body (a function marked KELVORA_KERNEL_BODY), each with the body
+// inlined and compiled for its path, and the build the active path takes. Fetch Active() once
+// before a batch of calls rather than per call.
+template <auto body> struct KernelBuilds;
+
+template <typename... Args, void (*body)(Args...)> struct KernelBuilds<body>
+{
+    using Kernel = void (*)(Args...);
+
+    static void Baseline(Args... args) { body(args...); }
+    KELVORA_TARGET_AVX2 static void Avx2(Args... args) { body(args...); }
+    KELVORA_TARGET_AVX512 static void Avx512(Args... args) { body(args...); }
+
+    static Kernel Active()
+    {
+        switch (ActiveKernelPath())
+        {
+        case KernelPath::Avx512:
+            return Avx512;
+        case KernelPath::Avx2:
+            return Avx2;
+        default:
+            return Baseline;
+        }
+    }
+};
+
+} // namespace DSP
