@@ -43,17 +43,10 @@ TEST(RealFFT, TransformLengthIsThePowerOfTwoCoveringTheSize)
     EXPECT_EQ(RealFFT::OrderFor(std::numeric_limits<int32_t>::max()), 31);
 }
 
-TEST(RealFFT, SameSizeKeepsPlanAndCopiesAreIndependent)
+TEST(RealFFT, CopiesAreIndependent)
 {
     auto original = std::make_unique<RealFFT>(512);
-    const auto* plan = original->GetPlan();
-    const auto* work = original->GetWork();
-    ASSERT_NE(plan, nullptr);
-    original->SetSize(512);
-    EXPECT_EQ(original->GetPlan(), plan);
-    EXPECT_EQ(original->GetWork(), work);
     RealFFT copy(*original);
-    EXPECT_NE(copy.GetPlan(), plan);
     original.reset();
     ExpectRoundTrip(copy, 512);
     RealFFT assigned;

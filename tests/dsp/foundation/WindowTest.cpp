@@ -23,11 +23,6 @@ TEST(Window, WorkedValues)
 {
     for (WindowNorm norm : {WindowNorm::UnitRms, WindowNorm::UnitMean, WindowNorm::None})
         EXPECT_EQ(Make(1, norm)[0], 1.0f);
-    const auto raw = Make(4, WindowNorm::None), mean = Make(4, WindowNorm::UnitMean);
-    EXPECT_NEAR(raw[0], 0.1464466, 1e-6);
-    EXPECT_NEAR(raw[1], 0.8535534, 1e-6);
-    EXPECT_NEAR(mean[0], 0.2928932, 1e-6);
-    EXPECT_NEAR(mean[1], 1.7071068, 1e-6);
     const auto odd = Make(7, WindowNorm::None);
     EXPECT_EQ(odd[3], 1.0f);
     EXPECT_LT(odd[2], odd[3]);
