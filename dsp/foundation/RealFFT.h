@@ -41,10 +41,6 @@ public:
     // with 2^m >= n (31 for lengths above 2^30, which no plan can serve).
     static int32_t OrderFor(int32_t n);
 
-    // The objects the transforms run on, so callers can tell whether a plan was reused.
-    const Primitives::FftPlan* GetPlan() const { return plan; }
-    const uint8_t* GetWork() const { return work; }
-
 private:
     void Release();
 
