@@ -82,8 +82,6 @@ AudioFormat CheckRenderSize(const EngineSession& session, uint32_t passes,
 
 } // namespace
 
-RenderCommand::RenderCommand(Console& out) : console(out) {}
-
 void RenderCommand::Register(CLI::App& app)
 {
     command = app.add_subcommand(
