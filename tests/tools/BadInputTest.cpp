@@ -43,43 +43,31 @@ TEST(BadInputTest, EachIsRefusedWithItsErrorAndLeavesNothingBehind)
     for (const std::string sensitivity : {"1.5", "NaN"})
         cases.push_back({{"analyse", good, "-s", sensitivity}, 2, {"--sensitivity", sensitivity}});
     const std::string nowhere = (folder / "no-such-folder" / "out.wav").string();
-    cases.insert(
-        cases.end(),
-        {{{"frob", good}, 2, {"'frob' is not a kelvora command", "render, export"}},
-         {{"render", good, "-o", out, "-t", "90", "-t", "100"},
-          2,
-          {"--tempo was given 2 times; give it once"}},
-         {{"analyse", "--svg", good, good}, 2, {"--svg", "ends in .svg"}},
-         {{"analyse", "--svg", (folder / "x.png").string(), good}, 2, {"x.png"}},
-         // Outputs that are an input, directly or through a link.
-         {{"render", good, "-o", good, "-t", "100"}, 1, {good, "is one of the inputs"}},
-         {{"render", good, "-o", link, "-t", "100"}, 1, {link, "is one of the inputs"}},
-         // Refused before writing: at 0.001 BPM the one-second loop lasts 33 333 hours; 200
-         // passes at 1 BPM (6.7 hours) are 8.5 GB, past what AIFF's sizes can say.
-         {{"render", good, "-o", out, "-t", "0.001"}, 1, {"hours, more than 24"}},
-         {{"render", good, "-o", (folder / "big.aiff").string(), "-t", "1", "--passes", "200"},
-          1,
-          {"8.47 GB", "more than AIFF 32-bit float can"}},
-         {{"render", good, "-o", out, "-t", "90", "--slices", (folder / "late.csv").string()},
-          1,
-          {"late.csv", "frame 44101 lies past the end"}},
-         {{"render", good, "-o", nowhere, "-t", "100"},
-          1,
-          {nowhere, "cannot write to folder", "No such file or directory"}},
-         // A 64 KiB cap on file sizes makes the writes fail part-way: the old file
-         // stays, and the export's new folder goes again with the failed slices.
-         {{"render", good, "-o", out, "-t", "60"}, 1, {out, "write failed"}, 64},
-         {{"export", good, "--dir", (folder / "slices").string()},
-          1,
-          {"good-120bpm-slice01.wav", "write failed"},
-          64}});
+    const std::string aiff = (folder / "big.aiff").string(), csv = (folder / "late.csv").string();
+    // clang-format off
+    cases.insert(cases.end(), {
+        {{"frob", good}, 2, {"'frob' is not a kelvora command", "render, export"}},
+        {{"render", good, "-o", out, "-t", "90", "-t", "100"}, 2, {"--tempo was given 2 times; give it once"}},
+        {{"analyse", "--svg", good, good}, 2, {"--svg", "ends in .svg"}},
+        {{"analyse", "--svg", (folder / "x.png").string(), good}, 2, {"x.png"}},
+        // Outputs that are an input, directly or through a link.
+        {{"render", good, "-o", good, "-t", "100"}, 1, {good, "is one of the inputs"}},
+        {{"render", good, "-o", link, "-t", "100"}, 1, {link, "is one of the inputs"}},
+        // Refused before writing: at 0.001 BPM the one-second loop lasts 33 333 hours; 200
+        // passes at 1 BPM (6.7 hours) are 8.5 GB, past what AIFF's sizes can say.
+        {{"render", good, "-o", out, "-t", "0.001"}, 1, {"hours, more than 24"}},
+        {{"render", good, "-o", aiff, "-t", "1", "--passes", "200"}, 1, {"8.47 GB", "more than AIFF 32-bit float can"}},
+        {{"render", good, "-o", out, "-t", "90", "--slices", csv}, 1, {"late.csv", "frame 44101 lies past the end"}},
+        {{"render", good, "-o", nowhere, "-t", "100"}, 1, {nowhere, "cannot write to folder", "No such file or directory"}},
+        // A 64 KiB cap on file sizes makes the writes fail part-way: the old file stays, and
+        // the export's new folder goes again with the failed slices.
+        {{"render", good, "-o", out, "-t", "60"}, 1, {out, "write failed"}, 64},
+        {{"export", good, "--dir", (folder / "slices").string()}, 1, {"good-120bpm-slice01.wav", "write failed"}, 64}});
+    // clang-format on
 
     for (const Case& c : cases)
     {
-        std::string command = "kelvora";
-        for (const std::string& arg : c.args)
-            command += " '" + arg + "'";
-        SCOPED_TRACE(command);
+        SCOPED_TRACE(testing::PrintToString(c.args));
         const ProcessResult run = Kelvora(c.args, {}, c.fileSizeLimitKiB);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.err.rfind("kelvora: ", 0), 0u) << run.err;

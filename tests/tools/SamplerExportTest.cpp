@@ -43,11 +43,9 @@ TEST(SamplerExportTest, LeadInsFoldIntoTheFirstSliceAndCueMarkersSitAtEachSlice)
         // Names with nothing that could split an SFZ line.
         const std::string stem = c.name == "silent start.wav" ? "silent_start" : "kick_key_40__x_";
         const std::string sfz = folder.Text("out/" + stem + ".sfz");
-        EXPECT_NE(sfz.find("<region> key=36 sample=" + stem + "-slice01.wav\n"), std::string::npos)
-            << sfz;
-        EXPECT_NE(sfz.find("<region> key=42 sample=" + stem + "-slice07.wav\n"), std::string::npos)
-            << sfz;
-        EXPECT_FALSE(std::filesystem::exists(folder / "out" / (stem + "-slice08.wav")));
+        for (const std::string& region : {"key=36 sample=" + stem + "-slice01.wav\n",
+                                          "key=42 sample=" + stem + "-slice07.wav\n"})
+            EXPECT_NE(sfz.find("<region> " + region), std::string::npos) << sfz;
 
         // One slice per hit; the first runs from the loop start to the second hit.
         const TestAudio first = TestAudio::Read(folder / "out" / (stem + "-slice01.wav"));
@@ -62,11 +60,10 @@ TEST(SamplerExportTest, LeadInsFoldIntoTheFirstSliceAndCueMarkersSitAtEachSlice)
     }
 }
 
-TEST(SamplerExportTest, MoreSlicesThanKeysSpreadOverChannelsAndAReExportLeavesOneCleanSet)
+using SamplerExportClicks = ClickLoopTest;
+
+TEST_F(SamplerExportClicks, MoreSlicesThanKeysSpreadOverChannelsAndAReExportLeavesOneCleanSet)
 {
-    TempFolder folder;
-    const std::vector<uint32_t> hits{0, 9000, 22050, 31000, 44100, 57500, 66150, 80000};
-    TestAudio::Clicks(44100, 88200, 2, hits).Write(folder / "clicks.wav");
     const std::filesystem::path out = folder / "out";
     std::filesystem::create_directory(out);
     // Not ours, though close: another input's slice, another kind of file, and a file whose name
@@ -75,14 +72,13 @@ TEST(SamplerExportTest, MoreSlicesThanKeysSpreadOverChannelsAndAReExportLeavesOn
         std::ofstream(out / name) << "keep";
 
     // Three keys from 125: slices 1-3 on channel 1, 4-6 on channel 2, 7-8 on channel 3.
-    const ProcessResult many = Kelvora(
-        {"export", (folder / "clicks.wav").string(), "--dir", out.string(), "--base-note", "125"});
+    const ProcessResult many = Run("export", {"--dir", out.string(), "--base-note", "125"});
     ASSERT_EQ(many.status, 0) << many.err;
     EXPECT_NE(many.err.find("8 slices do not fit on the 3 keys from 125 up"), std::string::npos)
         << many.err;
     const nlohmann::json midi = ReadBack("midi", out / "clicks.mid");
-    ASSERT_EQ(midi["notes"].size(), hits.size());
-    for (size_t i = 0; i < hits.size(); ++i)
+    ASSERT_EQ(midi["notes"].size(), Hits.size());
+    for (size_t i = 0; i < Hits.size(); ++i)
     {
         EXPECT_EQ(midi["notes"][i]["note"], 125 + i % 3) << i;
         EXPECT_EQ(midi["notes"][i]["channel"], i / 3) << i;
@@ -92,8 +88,7 @@ TEST(SamplerExportTest, MoreSlicesThanKeysSpreadOverChannelsAndAReExportLeavesOn
               std::string::npos);
 
     // Cut in two halves, the set shrinks to two slices, and the earlier files of this input go.
-    const ProcessResult fewer = Kelvora(
-        {"export", (folder / "clicks.wav").string(), "--dir", out.string(), "--grid", "1/2"});
+    const ProcessResult fewer = Run("export", {"--dir", out.string(), "--grid", "1/2"});
     ASSERT_EQ(fewer.status, 0) << fewer.err;
     EXPECT_NE(fewer.out.find("(removed 6 slice files of an earlier export)"), std::string::npos)
         << fewer.out;

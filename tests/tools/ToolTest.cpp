@@ -83,6 +83,15 @@ ProcessResult Kelvora(const std::vector<std::string>& args,
                standardInput.empty() ? "/dev/null" : standardInput);
 }
 
+nlohmann::json Analysed(const std::vector<std::string>& args)
+{
+    std::vector<std::string> all{"analyse", "--json"};
+    all.insert(all.end(), args.begin(), args.end());
+    const ProcessResult run = Kelvora(all);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.status == 0 ? nlohmann::json::parse(run.out).at(0) : nlohmann::json();
+}
+
 nlohmann::json ReadBack(const std::string& kind, const std::filesystem::path& file)
 {
     const ProcessResult run =

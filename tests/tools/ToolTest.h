@@ -43,6 +43,8 @@ struct ProcessResult
 ProcessResult Kelvora(const std::vector<std::string>& args,
                       const std::filesystem::path& workingFolder = {}, int fileSizeLimitKiB = 0,
                       const std::filesystem::path& standardInput = {});
+// The first record of "kelvora analyse --json args..."; null (and a failure) if the run fails.
+nlohmann::json Analysed(const std::vector<std::string>& args);
 // What read_back.py says about a "midi" or "svg" file; null (and a failure) if it cannot read it.
 nlohmann::json ReadBack(const std::string& kind, const std::filesystem::path& file);
 

@@ -65,11 +65,10 @@ def analyse(loop, sensitivity):
 def browser(downloads):
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
-    for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                 "--no-first-run", "--disable-background-networking",
-                 "--disable-component-update", "--disable-sync", "--window-size=1280,720",
-                 "--user-data-dir=" + str(downloads.parent / "profile")]:
-        options.add_argument(flag)
+    for flag in ("headless=new no-sandbox disable-gpu disable-quic no-first-run disable-sync "
+                 "disable-background-networking disable-component-update window-size=1280,720"
+                 ).split() + ["user-data-dir=" + str(downloads.parent / "profile")]:
+        options.add_argument("--" + flag)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     driver = webdriver.Chrome(service=Service(DRIVER), options=options)
     driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": INSTRUMENT})
@@ -150,9 +149,8 @@ def main(folder):
             "return document.documentElement.scrollWidth - document.documentElement.clientWidth")
         assert overflow <= 0, f"{overflow} px wider than a phone screen"
         driver.set_window_size(1280, 720)
-        driver.execute_script("document.getElementById('sensitivity').value = 0.5;"
-                              "document.getElementById('sensitivity').dispatchEvent("
-                              "new Event('input'))")
+        driver.execute_script("const slider = document.getElementById('sensitivity');"
+                              "slider.value = 0.5; slider.dispatchEvent(new Event('input'))")
         driver.save_screenshot(str(pathlib.Path(ARTIFACTS) / "view-page.png"))
 
         errors = driver.execute_script("return pageErrors")

@@ -29,8 +29,6 @@ constexpr int SvgHeight = 360;
 
 } // namespace
 
-AnalyseCommand::AnalyseCommand(Console& out) : console(out) {}
-
 void AnalyseCommand::Register(CLI::App& app)
 {
     command = app.add_subcommand(

@@ -2,9 +2,9 @@
 // picture of it.
 #pragma once
 
+#include "tools/kelvora/Command.h"
 #include "tools/kelvora/EngineSettings.h"
 
-#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,25 +13,21 @@ namespace KelvoraCli
 {
 
 class AudioFile;
-class Console;
 struct LoopReport;
 
-class AnalyseCommand
+class AnalyseCommand : public Command
 {
 public:
-    explicit AnalyseCommand(Console& console);
+    using Command::Command;
 
-    void Register(CLI::App& app);
-    bool Chosen() const { return command && command->parsed(); }
-    int Run();
+    void Register(CLI::App& app) override;
+    int Run() override;
 
     // The SVG picture of one analysed loop, written through a StagedFile.
     static void WriteSvg(const AudioFile& audio, const LoopReport& report,
                          const std::filesystem::path& path);
 
 private:
-    Console& console;
-    CLI::App* command = nullptr;
     std::vector<std::string> files;
     EngineSettings settings;
     bool json = false;

@@ -1,5 +1,6 @@
 #include "tools/kelvora/AudioFormat.h"
 
+#include "tools/kelvora/NumberText.h"
 #include "tools/kelvora/ToolError.h"
 
 #include <algorithm>
@@ -163,13 +164,9 @@ AudioFormat AudioFormat::Holding(uint64_t frameCount, uint32_t channelCount,
     case SF_FORMAT_WAV:
         return AudioFormat(SF_FORMAT_RF64 | (format & SF_FORMAT_SUBMASK), extension);
     case SF_FORMAT_AIFF:
-    {
-        char size[32];
-        std::snprintf(size, sizeof size, "%.2f GB", static_cast<double>(bytes) / 1e9);
-        throw ToolError::About(name, "the render would hold " + std::string(size) +
+        throw ToolError::About(name, "the render would hold " + Gigabytes(bytes) +
                                          " of samples, more than " + Describe() +
                                          " can (4.29 GB); use .w64, .rf64 or .caf");
-    }
     default:
         return *this;
     }

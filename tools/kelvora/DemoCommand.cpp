@@ -34,8 +34,6 @@ std::string Seconds(uint64_t frames, uint32_t rate)
 
 } // namespace
 
-DemoCommand::DemoCommand(Console& out) : console(out) {}
-
 void DemoCommand::Register(CLI::App& app)
 {
     command = app.add_subcommand(

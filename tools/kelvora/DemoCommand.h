@@ -2,30 +2,25 @@
 // table and writes the loop, two renders at other tempos and a picture into a folder.
 #pragma once
 
-#include <CLI/CLI.hpp>
+#include "tools/kelvora/Command.h"
 #include <string>
 
 namespace KelvoraCli
 {
 
-class Console;
-
-class DemoCommand
+class DemoCommand : public Command
 {
 public:
     static constexpr double LoopTempo = 120.0;
     static constexpr float SlowTempo = 90.0f;
     static constexpr float FastTempo = 150.0f;
 
-    explicit DemoCommand(Console& console);
+    using Command::Command;
 
-    void Register(CLI::App& app);
-    bool Chosen() const { return command && command->parsed(); }
-    int Run();
+    void Register(CLI::App& app) override;
+    int Run() override;
 
 private:
-    Console& console;
-    CLI::App* command = nullptr;
     std::string folder = "kelvora-demo";
 };
 

@@ -2,6 +2,7 @@
 
 #include "tools/kelvora/AudioFile.h"
 #include "tools/kelvora/LoopMeterEstimator.h"
+#include "tools/kelvora/NumberText.h"
 #include "tools/kelvora/SliceList.h"
 #include "tools/kelvora/ToolError.h"
 
@@ -36,13 +37,6 @@ VoKelvora::SliceInfo HostPoint(const SliceList::Point& point)
     return info;
 }
 
-std::string Decimal1(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    return text;
-}
-
 } // namespace
 
 EngineSession::EngineSession(const AudioFile& audio, const EngineSettings& settings,
@@ -59,23 +53,13 @@ EngineSession::EngineSession(const AudioFile& audio, const EngineSettings& setti
         std::optional<SliceList> userCuts;
         if (!settings.slicesFile.empty())
             userCuts = SliceList::Read(settings.slicesFile, name, frameCount);
-        // The engine reads the loop in place and never writes it; SetLoop only takes it
-        // without const because hosts hand it their own buffers.
-        float** loop = const_cast<float**>(channels);
-        // The user's own cuts go in as the host's slice list, so the engine analyses nothing.
-        const auto setLoopWithCuts = [&]()
+        const bool savedAnalysis = userCuts && userCuts->saved;
+        if (savedAnalysis)
         {
-            std::vector<VoKelvora::SliceInfo> points;
-            for (const SliceList::Point& point : userCuts->points)
-                points.push_back(HostPoint(point));
-            engine->SetLoop(frameCount, channelCount, loop, 0.0f, points.data(),
-                            static_cast<uint32_t>(points.size()));
-            cutsFromAnalysis = false;
-        };
-        if (userCuts && userCuts->saved)
-        {
-            // A saved analysis brings everything the analysis would find, and more (the edits).
-            setLoopWithCuts();
+            // A saved analysis brings everything the analysis would find, and more (the edits),
+            // the meter included unless the options give another.
+            SetCuts(userCuts->points);
+            TakeSavedMeter(*userCuts->saved);
         }
         else
         {
@@ -83,38 +67,19 @@ EngineSession::EngineSession(const AudioFile& audio, const EngineSettings& setti
             // SetLoop runs already uses it.
             if (settings.detectionWindowMs)
                 engine->SetDetectionWindow(*settings.detectionWindowMs);
-            engine->SetLoop(frameCount, channelCount, loop, 0.0f, nullptr, 0);
+            engine->SetLoop(frameCount, channelCount, Loop(), 0.0f, nullptr, 0);
         }
-        if (userCuts && userCuts->saved)
-        {
-            const SliceList::Saved& saved = *userCuts->saved;
-            meter.chosen = {saved.bars, saved.extraBeats, saved.beatsPerBar, saved.beatUnit};
-            meter.chosen.confidence = 1.0;
-            meter.fixedLoopTempo = saved.fixedLoopTempo;
-            meter.from = "the slice file";
-            savedSensitivity = saved.sensitivity;
-        }
-        if (!(userCuts && userCuts->saved) || settings.bars || settings.loopTempo)
+        if (!savedAnalysis || settings.bars || settings.loopTempo)
             ChooseMeter(settings);
-        else
-        {
-            const uint32_t beats =
-                meter.chosen.bars * meter.chosen.beatsPerBar + meter.chosen.extraBeats;
-            meter.chosen.tempoBpm = meter.fixedLoopTempo ? double(*meter.fixedLoopTempo)
-                                                         : beats * 60.0 * sampleRate / frameCount;
-            meter.summary = KelvoraCli::MeterSummary(meter.chosen, "from " + meter.from);
-        }
-
-        if (userCuts && !userCuts->saved)
-        {
-            setLoopWithCuts();
-        }
+        // The meter may come from the analysis's onsets, so the user's cuts replace them only now.
+        if (userCuts && !savedAnalysis)
+            SetCuts(userCuts->points);
         else if (settings.gridDivision && !userCuts)
-            TakeUserCuts(settings);
+            CutOnGrid(settings);
 
         ApplyAnalysisSettings(settings);
         disabled.assign(engine->GetSliceCount(), false);
-        if (userCuts && userCuts->saved)
+        if (savedAnalysis)
             for (uint32_t i = 0; i < userCuts->points.size(); ++i)
             {
                 if (userCuts->points[i].disabled)
@@ -139,6 +104,42 @@ EngineSession::~EngineSession()
     VoKelvora::KelvoraEngine::Destroy(engine);
 }
 
+float** EngineSession::Loop() const
+{
+    // The engine reads the loop in place and never writes it; SetLoop only takes it without
+    // const because hosts hand it their own buffers.
+    return const_cast<float**>(channels);
+}
+
+void EngineSession::SetCuts(const std::vector<SliceList::Point>& cuts)
+{
+    // The user's own cuts go in as the host's slice list, so the engine analyses nothing.
+    std::vector<VoKelvora::SliceInfo> points;
+    for (const SliceList::Point& point : cuts)
+        points.push_back(HostPoint(point));
+    engine->SetLoop(frameCount, channelCount, Loop(), 0.0f, points.data(),
+                    static_cast<uint32_t>(points.size()));
+    cutsFromAnalysis = false;
+}
+
+double EngineSession::TempoOf(const MeterChoice& choice) const
+{
+    const uint32_t beats = choice.bars * choice.beatsPerBar + choice.extraBeats;
+    return beats * 60.0 * sampleRate / frameCount;
+}
+
+void EngineSession::TakeSavedMeter(const SliceList::Saved& saved)
+{
+    meter.chosen = {saved.bars, saved.extraBeats, saved.beatsPerBar, saved.beatUnit};
+    meter.chosen.confidence = 1.0;
+    meter.chosen.tempoBpm =
+        saved.fixedLoopTempo ? double(*saved.fixedLoopTempo) : TempoOf(meter.chosen);
+    meter.fixedLoopTempo = saved.fixedLoopTempo;
+    meter.from = "the slice file";
+    meter.summary = KelvoraCli::MeterSummary(meter.chosen, "from " + meter.from);
+    savedSensitivity = saved.sensitivity;
+}
+
 void EngineSession::ChooseMeter(const EngineSettings& settings)
 {
     const uint32_t beatsPerBar = settings.beatsPerBar.value_or(4);
@@ -147,8 +148,7 @@ void EngineSession::ChooseMeter(const EngineSettings& settings)
     if (settings.bars)
     {
         chosen = {*settings.bars, settings.extraBeats, beatsPerBar, settings.beatUnit};
-        const uint32_t beats = chosen.bars * chosen.beatsPerBar + chosen.extraBeats;
-        chosen.tempoBpm = beats * 60.0 * sampleRate / frameCount;
+        chosen.tempoBpm = TempoOf(chosen);
         meter.from = "--bars";
     }
     else if (settings.loopTempo)
@@ -175,9 +175,9 @@ void EngineSession::ChooseMeter(const EngineSettings& settings)
         meter.from = "the file name";
         meter.summary = KelvoraCli::MeterSummary(chosen, "from the file name");
         if (chosen.confidence < 1.0)
-            warnings.push_back("the file name says " + Decimal1(*named) +
+            warnings.push_back("the file name says " + OneDecimal(*named) +
                                " BPM, but the loop's length fits " + DescribeMeter(chosen) +
-                               " at " + Decimal1(chosen.tempoBpm) + " BPM; using that");
+                               " at " + OneDecimal(chosen.tempoBpm) + " BPM; using that");
         return;
     }
 
@@ -201,15 +201,15 @@ void EngineSession::ChooseMeter(const EngineSettings& settings)
     if (estimate.weakEvidence)
     {
         std::string warning = "the onsets say little about the loop's tempo; guessed " +
-                              DescribeMeter(chosen) + " at " + Decimal1(chosen.tempoBpm) + " BPM";
+                              DescribeMeter(chosen) + " at " + OneDecimal(chosen.tempoBpm) + " BPM";
         if (estimate.runnerUp)
             warning += " (or " + DescribeMeter(*estimate.runnerUp) + " at " +
-                       Decimal1(estimate.runnerUp->tempoBpm) + " BPM)";
+                       OneDecimal(estimate.runnerUp->tempoBpm) + " BPM)";
         warnings.push_back(warning + "; give --bars or --loop-tempo to be sure");
     }
 }
 
-void EngineSession::TakeUserCuts(const EngineSettings& settings)
+void EngineSession::CutOnGrid(const EngineSettings& settings)
 {
     if (!(meter.chosen.tempoBpm > 0.0))
         throw ToolError::About(name, "no grid without a tempo; give --bars or --loop-tempo");
@@ -218,20 +218,18 @@ void EngineSession::TakeUserCuts(const EngineSettings& settings)
     const double cellFrames = beatFrames * meter.chosen.beatUnit / *settings.gridDivision;
     if (!(cellFrames * 1000.0 / sampleRate >= SmallestGridCellMs))
         throw ToolError::About(name, "a 1/" + std::to_string(*settings.gridDivision) + " grid at " +
-                                         Decimal1(meter.chosen.tempoBpm) +
+                                         OneDecimal(meter.chosen.tempoBpm) +
                                          " BPM cuts slices shorter than " +
-                                         Decimal1(SmallestGridCellMs) + " ms");
-    std::vector<VoKelvora::SliceInfo> points;
+                                         OneDecimal(SmallestGridCellMs) + " ms");
+    std::vector<SliceList::Point> points;
     for (uint64_t cell = 0;; ++cell)
     {
         const double position = std::floor(cell * cellFrames + 0.5);
         if (position >= frameCount)
             break;
-        points.push_back(HostPoint({static_cast<uint32_t>(position)}));
+        points.push_back({static_cast<uint32_t>(position)});
     }
-    engine->SetLoop(frameCount, channelCount, const_cast<float**>(channels), 0.0f, points.data(),
-                    static_cast<uint32_t>(points.size()));
-    cutsFromAnalysis = false;
+    SetCuts(points);
 }
 
 void EngineSession::ApplyAnalysisSettings(const EngineSettings& settings)

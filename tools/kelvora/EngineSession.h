@@ -13,6 +13,7 @@
 #include "engine/KelvoraEngine.h"
 #include "tools/kelvora/EngineSettings.h"
 #include "tools/kelvora/LoopReport.h"
+#include "tools/kelvora/SliceList.h"
 
 #include <cstdint>
 #include <string>
@@ -55,8 +56,12 @@ public:
     void Render(uint32_t frameCount, float** outputs);
 
 private:
+    float** Loop() const;
+    void SetCuts(const std::vector<SliceList::Point>& cuts);
+    double TempoOf(const MeterChoice& choice) const; // of the loop's length as that meter
+    void TakeSavedMeter(const SliceList::Saved& saved);
     void ChooseMeter(const EngineSettings& settings);
-    void TakeUserCuts(const EngineSettings& settings);
+    void CutOnGrid(const EngineSettings& settings);
     void ApplyAnalysisSettings(const EngineSettings& settings);
     void ApplyPlaybackSettings(const EngineSettings& settings);
     void SnapToZeroCrossings();

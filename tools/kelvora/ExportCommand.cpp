@@ -50,8 +50,6 @@ std::string Numbered(size_t number, size_t count)
 
 } // namespace
 
-ExportCommand::ExportCommand(Console& out) : console(out) {}
-
 void ExportCommand::Register(CLI::App& app)
 {
     command = app.add_subcommand(

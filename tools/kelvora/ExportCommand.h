@@ -3,9 +3,9 @@
 // instrument that maps those notes to the slice files.
 #pragma once
 
+#include "tools/kelvora/Command.h"
 #include "tools/kelvora/EngineSettings.h"
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <filesystem>
 #include <set>
@@ -17,21 +17,19 @@ namespace KelvoraCli
 
 class AudioFile;
 class AudioFormat;
-class Console;
 class FileBatch;
 class MidiFile;
 struct LoopReport;
 
-class ExportCommand
+class ExportCommand : public Command
 {
 public:
     static constexpr uint16_t TicksPerQuarter = 480;
 
-    explicit ExportCommand(Console& console);
+    using Command::Command;
 
-    void Register(CLI::App& app);
-    bool Chosen() const { return command && command->parsed(); }
-    int Run();
+    void Register(CLI::App& app) override;
+    int Run() override;
 
     static constexpr size_t MidiChannels = 16;
 
@@ -60,8 +58,6 @@ private:
     static size_t RemoveEarlierSlices(const std::filesystem::path& dir, const std::string& stem,
                                       const std::set<std::string>& keep);
 
-    Console& console;
-    CLI::App* command = nullptr;
     std::vector<std::string> files;
     std::string folder;
     std::string formatExtension = "wav";

@@ -1,5 +1,7 @@
 #include "tools/kelvora/LoopMeterEstimator.h"
 
+#include "tools/kelvora/NumberText.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -272,13 +274,6 @@ MeterChoice NearestToCentre(double seconds)
     return meter;
 }
 
-std::string FormatTempo(double bpm)
-{
-    char text[48];
-    std::snprintf(text, sizeof text, "%.1f", bpm);
-    return text;
-}
-
 } // namespace
 
 MeterEstimate EstimateLoopMeter(uint64_t frameCount, uint32_t sampleRate,
@@ -505,7 +500,7 @@ std::string DescribeMeter(const MeterChoice& meter)
 
 std::string MeterSummary(const MeterChoice& meter, std::string_view source)
 {
-    std::string text = "tempo " + FormatTempo(meter.tempoBpm) + " BPM";
+    std::string text = "tempo " + OneDecimal(meter.tempoBpm) + " BPM";
     if (meter.beatUnit == 8)
         text += " (eighth notes)";
     return text + ": " + DescribeMeter(meter) + ", " + std::string(source);

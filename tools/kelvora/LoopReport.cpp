@@ -1,5 +1,7 @@
 #include "tools/kelvora/LoopReport.h"
 
+#include "tools/kelvora/NumberText.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -11,13 +13,6 @@ namespace KelvoraCli
 
 namespace
 {
-
-std::string Format(const char* pattern, double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, value);
-    return text;
-}
 
 // A float widened to double prints as 0.8199999928474426; going through the float's shortest
 // decimal form gives the 0.82 the engine meant. Non-finite values have no JSON form.
@@ -111,15 +106,15 @@ nlohmann::ordered_json LoopReport::ToJson() const
 
 void LoopReport::PrintTable(std::ostream& out, bool activeOnly) const
 {
-    out << file << ": " << frameCount << " frames, " << Format("%.3f", Seconds(frameCount))
+    out << file << ": " << frameCount << " frames, " << Formatted("%.3f", Seconds(frameCount))
         << " s, " << sampleRate << " Hz, " << channelCount
         << (channelCount == 1 ? " channel\n" : " channels\n");
-    out << "  " << meter.summary << "\n  sensitivity " << Format("%.2f", sensitivity);
+    out << "  " << meter.summary << "\n  sensitivity " << Formatted("%.2f", sensitivity);
     if (sensitivity > 0.0f)
-        out << " (cuts at strength >= " << Format("%.3f", Threshold()) << ")";
+        out << " (cuts at strength >= " << Formatted("%.3f", Threshold()) << ")";
     else
         out << " (nothing cuts)";
-    out << ", detection window " << Format("%g", detectionWindowMs) << " ms\n";
+    out << ", detection window " << Formatted("%g", detectionWindowMs) << " ms\n";
     out << "  " << slices.size() << (slices.size() == 1 ? " slice point, " : " slice points, ")
         << ActiveCount() << " active, " << regions.size()
         << (regions.size() == 1 ? " slice\n" : " slices\n");

@@ -8,6 +8,7 @@
 #include "tools/kelvora/EngineSession.h"
 #include "tools/kelvora/FileBatch.h"
 #include "tools/kelvora/Interruption.h"
+#include "tools/kelvora/NumberText.h"
 #include "tools/kelvora/OptionChecks.h"
 #include "tools/kelvora/OutputPaths.h"
 #include "tools/kelvora/StagedFile.h"
@@ -30,13 +31,6 @@ namespace
 constexpr double MaxRenderHours = 24.0;
 // --normalize brings the peak to -1 dBFS, leaving room for converters that overshoot.
 constexpr double NormalizedPeakDb = -1.0;
-
-std::string Gigabytes(uint64_t bytes)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(bytes) / 1e9);
-    return text;
-}
 
 std::string Decibels(float level)
 {
@@ -87,8 +81,6 @@ AudioFormat CheckRenderSize(const EngineSession& session, uint32_t passes,
 }
 
 } // namespace
-
-RenderCommand::RenderCommand(Console& out) : console(out) {}
 
 void RenderCommand::Register(CLI::App& app)
 {

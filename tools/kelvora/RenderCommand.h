@@ -3,9 +3,9 @@
 #pragma once
 
 #include "tools/kelvora/AudioFormat.h"
+#include "tools/kelvora/Command.h"
 #include "tools/kelvora/EngineSettings.h"
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -14,17 +14,15 @@
 namespace KelvoraCli
 {
 
-class Console;
 class EngineSession;
 
-class RenderCommand
+class RenderCommand : public Command
 {
 public:
-    explicit RenderCommand(Console& console);
+    using Command::Command;
 
-    void Register(CLI::App& app);
-    bool Chosen() const { return command && command->parsed(); }
-    int Run();
+    void Register(CLI::App& app) override;
+    int Run() override;
 
     struct Result
     {
@@ -46,8 +44,6 @@ public:
     static std::string TempoSuffix(float bpm);
 
 private:
-    Console& console;
-    CLI::App* command = nullptr;
     std::vector<std::string> files;
     std::string output;
     std::string formatExtension = "wav";

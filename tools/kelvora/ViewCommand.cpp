@@ -16,8 +16,6 @@
 namespace KelvoraCli
 {
 
-ViewCommand::ViewCommand(Console& out) : console(out) {}
-
 void ViewCommand::Register(CLI::App& app)
 {
     command = app.add_subcommand(

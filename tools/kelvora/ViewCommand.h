@@ -2,9 +2,9 @@
 // slices in a browser, offline.
 #pragma once
 
+#include "tools/kelvora/Command.h"
 #include "tools/kelvora/EngineSettings.h"
 
-#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,24 +12,20 @@
 namespace KelvoraCli
 {
 
-class Console;
 class ViewPage;
 
-class ViewCommand
+class ViewCommand : public Command
 {
 public:
-    explicit ViewCommand(Console& console);
+    using Command::Command;
 
-    void Register(CLI::App& app);
-    bool Chosen() const { return command && command->parsed(); }
-    int Run();
+    void Register(CLI::App& app) override;
+    int Run() override;
 
     // Writes a page through a StagedFile, so it appears complete or not at all.
     static void WritePage(const ViewPage& page, const std::filesystem::path& path);
 
 private:
-    Console& console;
-    CLI::App* command = nullptr;
     std::vector<std::string> files;
     EngineSettings settings;
     std::string outputPath;

@@ -2,6 +2,7 @@
 
 #include "tools/kelvora/AudioFile.h"
 #include "tools/kelvora/LoopReport.h"
+#include "tools/kelvora/NumberText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,13 +17,6 @@ namespace
 
 constexpr int Margin = 16;
 constexpr int TitleHeight = 40;
-
-std::string Number(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    return text;
-}
 
 // Samples that are NaN or beyond full scale would throw the drawing off the canvas.
 float Clamp(float sample)
@@ -118,9 +112,9 @@ std::string WaveformSvg::Draw(const AudioFile& audio, const LoopReport& report) 
         const auto& region = report.regions[i];
         const double x0 = xOf(region.start);
         const double x1 = xOf(double(region.start) + region.length);
-        svg << "<rect class=\"region" << (i % 2 ? " odd" : "") << "\" x=\"" << Number(x0)
-            << "\" y=\"" << Number(top) << "\" width=\"" << Number(x1 - x0) << "\" height=\""
-            << Number(plotHeight) << "\"/>\n";
+        svg << "<rect class=\"region" << (i % 2 ? " odd" : "") << "\" x=\"" << OneDecimal(x0)
+            << "\" y=\"" << OneDecimal(top) << "\" width=\"" << OneDecimal(x1 - x0)
+            << "\" height=\"" << OneDecimal(plotHeight) << "\"/>\n";
     }
     svg << "</g>\n";
 
@@ -132,9 +126,9 @@ std::string WaveformSvg::Draw(const AudioFile& audio, const LoopReport& report) 
         {
             const bool barLine = report.beatsPerBar && beat % report.beatsPerBar == 0;
             const double x = left + double(beat) / double(beats) * plotWidth;
-            svg << "<line class=\"" << (barLine ? "bar" : "beat") << "\" x1=\"" << Number(x)
-                << "\" y1=\"" << Number(top) << "\" x2=\"" << Number(x) << "\" y2=\""
-                << Number(bottom) << "\"/>\n";
+            svg << "<line class=\"" << (barLine ? "bar" : "beat") << "\" x1=\"" << OneDecimal(x)
+                << "\" y1=\"" << OneDecimal(top) << "\" x2=\"" << OneDecimal(x) << "\" y2=\""
+                << OneDecimal(bottom) << "\"/>\n";
         }
     }
     svg << "</g>\n";
@@ -166,10 +160,11 @@ std::string WaveformSvg::Draw(const AudioFile& audio, const LoopReport& report) 
     const double half = plotHeight / 2.0;
     svg << "<path class=\"wave\" d=\"";
     for (int column = 0; column < columns; ++column)
-        svg << (column ? " L" : "M") << Number(left + column + 0.5) << ","
-            << Number(middle - highs[column] * half);
+        svg << (column ? " L" : "M") << OneDecimal(left + column + 0.5) << ","
+            << OneDecimal(middle - highs[column] * half);
     for (int column = columns - 1; column >= 0; --column)
-        svg << " L" << Number(left + column + 0.5) << "," << Number(middle - lows[column] * half);
+        svg << " L" << OneDecimal(left + column + 0.5) << ","
+            << OneDecimal(middle - lows[column] * half);
     svg << " Z\"/>\n";
 
     svg << "<g class=\"slices\">\n";
@@ -185,8 +180,9 @@ std::string WaveformSvg::Draw(const AudioFile& audio, const LoopReport& report) 
                       static_cast<double>(slice.strength), slice.active ? ", active" : "");
         svg << "<line class=\"slice " << (slice.active ? "active" : "inactive")
             << "\" data-index=\"" << slice.index << "\" data-position=\"" << slice.position
-            << "\" x1=\"" << Number(x) << "\" y1=\"" << Number(bottom) << "\" x2=\"" << Number(x)
-            << "\" y2=\"" << Number(y) << "\"><title>" << label << "</title></line>\n";
+            << "\" x1=\"" << OneDecimal(x) << "\" y1=\"" << OneDecimal(bottom) << "\" x2=\""
+            << OneDecimal(x) << "\" y2=\"" << OneDecimal(y) << "\"><title>" << label
+            << "</title></line>\n";
     }
     svg << "</g>\n</svg>\n";
     return svg.str();

@@ -60,20 +60,18 @@ int main(int argc, char** argv)
     ExportCommand exporter(console);
     DemoCommand demo(console);
     ViewCommand view(console);
-    analyse.Register(app);
-    render.Register(app);
-    exporter.Register(app);
-    demo.Register(app);
-    view.Register(app);
+    Command* const commands[] = {&analyse, &render, &exporter, &demo, &view};
+    for (Command* command : commands)
+        command->Register(app);
 
     app.footer("Example: kelvora render loop.wav -o slower.wav --tempo 90\n"
                "Run kelvora COMMAND --help for each command's options.");
 
     // Anything but an option in the first place must be a command; CLI11 would only say that
     // one is required.
-    const auto commands = app.get_subcommands({});
+    const auto names = app.get_subcommands({});
     if (argc > 1 && argv[1][0] != '-' &&
-        std::none_of(commands.begin(), commands.end(),
+        std::none_of(names.begin(), names.end(),
                      [&](const CLI::App* command) { return command->check_name(argv[1]); }))
     {
         console.Error(std::string("'") + argv[1] + "' is not a kelvora command; use one of " +
@@ -98,16 +96,9 @@ int main(int argc, char** argv)
     Interruption::Install();
     try
     {
-        if (analyse.Chosen())
-            return analyse.Run();
-        if (render.Chosen())
-            return render.Run();
-        if (exporter.Chosen())
-            return exporter.Run();
-        if (demo.Chosen())
-            return demo.Run();
-        if (view.Chosen())
-            return view.Run();
+        for (Command* command : commands)
+            if (command->Chosen())
+                return command->Run();
     }
     catch (const std::bad_alloc&)
     {
