@@ -182,6 +182,19 @@ bool SamePoint(const SliceInfo& a, const SliceInfo& b)
            SameBits(a.strength, b.strength) && a.lockedOn == b.lockedOn && a.deleted == b.deleted;
 }
 
+// One of to_dict's slice records as the engine's point.
+SliceInfo SavedPoint(py::handle record, uint32_t frames)
+{
+    SliceInfo info{};
+    info.position = CheckedPosition(record["position"], frames);
+    info.sourcePosition = CheckedPosition(record["source_position"], frames);
+    info.tickPosition = record["ticks"].cast<float>();
+    info.strength = record["strength"].cast<float>();
+    info.lockedOn = FlagValue(record["locked"], "locked");
+    info.deleted = FlagValue(record["deleted"], "deleted");
+    return info;
+}
+
 // The slice list a host hands SetLoop: bare positions, or records shaped like Loop.slices.
 std::vector<SliceInfo> HostSlices(py::object slices, uint32_t frames)
 {
@@ -259,7 +272,6 @@ PyLoop::PyLoop(py::object audioIn, py::object sampleRateIn, py::object slices, p
                         hostSlices.empty() ? nullptr : hostSlices.data(),
                         static_cast<uint32_t>(hostSlices.size()));
     }
-    attached = true;
     if (tempoArgument > 0.0f)
         fixedLoopTempo = tempoArgument;
     flags.assign(SliceCount(), Flags{});
@@ -431,10 +443,11 @@ void PyLoop::SetDetectionWindow(py::object value)
         std::lock_guard<std::mutex> guard(engineMutex);
         const float before = engine->GetDetectionWindow();
         engine->SetDetectionWindow(static_cast<float>(ms));
-        const bool detected = attached && before != engine->GetDetectionWindow();
-        // A fresh detection replaced every point; pushing the sensitivity again rebuilds the
-        // playback plan, so the slices the Loop reports are the ones it plays.
-        if (detected)
+        // With a loop attached, a changed window analyses it again and replaces every point;
+        // pushing the sensitivity again rebuilds the playback plan, so the slices the Loop
+        // reports are the ones it plays. Before SetLoop nothing is analysed and there are no
+        // points.
+        if (before != engine->GetDetectionWindow())
         {
             engine->SetSensitivity(engine->GetSensitivity());
             flags.assign(engine->GetSliceCount(), Flags{});
@@ -614,13 +627,12 @@ py::dict PyLoop::ToDict()
     }
     py::list records;
     py::array slices = Slices();
+    const py::tuple names = slices.dtype().attr("names");
     for (auto record : slices.attr("tolist")())
     {
         py::tuple fields = record.cast<py::tuple>();
         py::dict point;
-        const char* names[] = {"position", "source_position", "ticks",    "strength", "locked",
-                               "deleted",  "active",          "detected", "disabled", "added"};
-        for (size_t i = 0; i < std::size(names); ++i)
+        for (size_t i = 0; i < names.size(); ++i)
             point[names[i]] = fields[i];
         records.append(point);
     }
@@ -643,22 +655,19 @@ std::unique_ptr<PyLoop> PyLoop::FromDict(const py::dict& state, py::object audio
     loop->SetOutputRate(field("output_rate"));
     loop->SetDetectionWindow(field("detection_window"));
 
-    // The points the host list can carry; the added ones, which only AddSlice makes, follow.
-    const py::list records = field("slices");
-    std::vector<SliceInfo> base;
-    for (auto record : records)
+    std::vector<SliceInfo> saved;
+    std::vector<Flags> savedFlags;
+    for (auto record : py::list(field("slices")))
     {
-        if (FlagValue(record["added"], "added"))
-            continue;
-        SliceInfo info{};
-        info.position = CheckedPosition(record["position"], loop->Frames());
-        info.sourcePosition = CheckedPosition(record["source_position"], loop->Frames());
-        info.tickPosition = record["ticks"].cast<float>();
-        info.strength = record["strength"].cast<float>();
-        info.lockedOn = FlagValue(record["locked"], "locked");
-        info.deleted = FlagValue(record["deleted"], "deleted");
-        base.push_back(info);
+        saved.push_back(SavedPoint(record, loop->Frames()));
+        savedFlags.push_back(
+            {FlagValue(record["disabled"], "disabled"), FlagValue(record["added"], "added")});
     }
+    // The points the host list can carry; the added ones, which only AddSlice makes, follow.
+    std::vector<SliceInfo> base;
+    for (size_t i = 0; i < saved.size(); ++i)
+        if (!savedFlags[i].added)
+            base.push_back(saved[i]);
     {
         // No host points left means the loop's last analysis found none; analysing the same
         // audio with the same window finds none again.
@@ -668,7 +677,6 @@ std::unique_ptr<PyLoop> PyLoop::FromDict(const py::dict& state, py::object audio
                               base.empty() ? nullptr : base.data(),
                               static_cast<uint32_t>(base.size()));
     }
-    loop->attached = true;
     loop->flags.assign(loop->SliceCount(), Flags{});
     if (loop->flags.size() != base.size())
         throw py::value_error("saved loop state does not match this audio");
@@ -678,28 +686,13 @@ std::unique_ptr<PyLoop> PyLoop::FromDict(const py::dict& state, py::object audio
         settings[py::str(std::string(setting.name))] = field(std::string(setting.name).c_str());
     settings["loop_tempo"] = field("loop_tempo");
     loop->ApplySettings(settings);
-    loop->RestoreSlices(records);
+    loop->RestoreSlices(saved, savedFlags);
     return loop;
 }
 
-void PyLoop::RestoreSlices(const py::list& records)
+void PyLoop::RestoreSlices(const std::vector<SliceInfo>& target,
+                           const std::vector<Flags>& targetFlags)
 {
-    std::vector<SliceInfo> target;
-    std::vector<Flags> targetFlags;
-    for (auto record : records)
-    {
-        SliceInfo info{};
-        info.position = CheckedPosition(record["position"], audio.Frames());
-        info.sourcePosition = CheckedPosition(record["source_position"], audio.Frames());
-        info.tickPosition = record["ticks"].cast<float>();
-        info.strength = record["strength"].cast<float>();
-        info.lockedOn = FlagValue(record["locked"], "locked");
-        info.deleted = FlagValue(record["deleted"], "deleted");
-        target.push_back(info);
-        targetFlags.push_back(
-            {FlagValue(record["disabled"], "disabled"), FlagValue(record["added"], "added")});
-    }
-
     std::lock_guard<std::mutex> guard(engineMutex);
     // AddSlice appends at the point's source position and stable-sorts the whole list by
     // position. Before each one, the points already in place get temporary positions that keep
