@@ -56,12 +56,12 @@ PlanarAudio::PlanarAudio(py::object audio, std::optional<int> requestedAxis)
     if (array.size() == 0)
         throw py::value_error("audio is empty: shape " + ShapeText(array));
 
+    int channelAxis = 0;
     if (array.ndim() == 1)
     {
         if (requestedAxis)
             throw py::value_error("channel_axis applies to 2-D audio only");
         array = array.attr("reshape")(1, -1);
-        channelAxis = 0;
     }
     else if (requestedAxis)
     {
@@ -83,29 +83,21 @@ PlanarAudio::PlanarAudio(py::object audio, std::optional<int> requestedAxis)
                               " frames; the engine takes fewer than 2^32 - 1");
     frames = static_cast<uint32_t>(frameCount);
 
-    const bool aligned = array.attr("flags").attr("aligned").cast<bool>();
-    borrowed = array.dtype().equal(py::dtype::of<float>()) && aligned &&
-               (array.shape(frameAxis) == 1 ||
-                array.strides(frameAxis) == static_cast<py::ssize_t>(sizeof(float)));
+    // From here on seen as (channels, frames).
+    py::array planar = channelAxis == 0 ? array : py::array(array.attr("T"));
+    const bool borrowed =
+        planar.dtype().equal(py::dtype::of<float>()) &&
+        array.attr("flags").attr("aligned").cast<bool>() &&
+        (planar.shape(1) == 1 || planar.strides(1) == static_cast<py::ssize_t>(sizeof(float)));
     if (!borrowed)
-        array =
-            numpy.attr("ascontiguousarray")(channelAxis == 0 ? array : array.attr("T"), "float32");
-    owner = array;
+        planar = numpy.attr("ascontiguousarray")(planar, "float32");
+    owner = planar;
 
-    const auto channelStride =
-        static_cast<size_t>(borrowed ? array.strides(channelAxis) : array.strides(0));
+    const auto channelStride = static_cast<size_t>(owner.strides(0));
     // The engine only reads through these pointers; the type is the interface's.
-    auto* base = static_cast<char*>(const_cast<void*>(array.data()));
-    const auto channelCount = static_cast<size_t>(array.shape(borrowed ? channelAxis : 0));
-    for (size_t channel = 0; channel < channelCount; ++channel)
-        pointers.push_back(reinterpret_cast<float*>(base + channel * channelStride));
-}
-
-py::array PlanarAudio::Planar() const
-{
-    if (borrowed && channelAxis == 1)
-        return owner.attr("T");
-    return owner;
+    auto* base = static_cast<char*>(const_cast<void*>(owner.data()));
+    for (py::ssize_t channel = 0; channel < owner.shape(0); ++channel)
+        pointers.push_back(reinterpret_cast<float*>(base + size_t(channel) * channelStride));
 }
 
 uint32_t CheckedSampleRate(py::object rate, const char* name)

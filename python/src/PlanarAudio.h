@@ -33,16 +33,12 @@ public:
     uint32_t Channels() const { return static_cast<uint32_t>(pointers.size()); }
     float** Pointers() { return pointers.data(); }
     // The (channels, frames) array the pointers refer to, for saving the loop.
-    py::array Planar() const;
-    // True when the caller's memory is used without a copy.
-    bool Borrowed() const { return borrowed; }
+    py::array Planar() const { return owner; }
 
 private:
     py::array owner;
     std::vector<float*> pointers;
     uint32_t frames = 0;
-    bool borrowed = false;
-    int channelAxis = 0;
 };
 
 // A sample rate in Hz: a positive whole number that fits 32 bits. Raises TypeError for

@@ -37,6 +37,9 @@ enum class Kind
 
 // Every engine setting a Python user can change, in the order a new Loop applies them: the
 // meter before the tempo that depends on it, shaping last, as a host restoring a loop must.
+// A setting lives in a field of the meter, in a field of the envelope, or behind an engine
+// getter and setter of its own; the three that fit none of these (ticks per beat, the tail flag
+// and the sustain level) are handled by name.
 struct Setting
 {
     std::string_view name;
@@ -45,27 +48,40 @@ struct Setting
     double max;
     const char* unit;
     bool aboveMin = false; // the minimum itself is refused
+    uint32_t MeterLayout::*meterField = nullptr;
+    float EnvelopeSettings::*envelopeField = nullptr;
+    float (KelvoraEngine::*get)() = nullptr;
+    void (KelvoraEngine::*set)(float) = nullptr;
 };
 
+using Engine = KelvoraEngine;
+
+// clang-format off
 constexpr Setting Settings[] = {
     {"ticks_per_beat", Kind::Whole, 1, 65536, "ticks"},
-    {"bars", Kind::Whole, 1, 1024, "bars"},
-    {"beats_per_bar", Kind::Whole, 1, 64, "beats"},
-    {"beat_unit", Kind::Whole, 1, 32, "(1, 2, 4, 8, 16 or 32)"},
-    {"extra_beats", Kind::Whole, 0, 63, "beats"},
-    {"tempo", Kind::Real, 0, MaxTempo, "BPM", true},
-    {"sensitivity", Kind::Real, 0, 1, ""},
-    {"transpose", Kind::Real, -48, 48, "semitones"},
-    {"fine_tune", Kind::Real, -100, 100, "cents"},
-    {"gain", Kind::Real, -96, 24, "dB"},
-    {"attack", Kind::Real, 0, 10000, "ms"},
-    {"hold", Kind::Real, 0, 10000, "ms"},
-    {"decay", Kind::Real, 0, 10000, "ms"},
+    {"bars", Kind::Whole, 1, 1024, "bars", false, &MeterLayout::bars},
+    {"beats_per_bar", Kind::Whole, 1, 64, "beats", false, &MeterLayout::beatsPerBar},
+    {"beat_unit", Kind::Whole, 1, 32, "(1, 2, 4, 8, 16 or 32)", false, &MeterLayout::beatUnit},
+    {"extra_beats", Kind::Whole, 0, 63, "beats", false, &MeterLayout::extraBeats},
+    {"tempo", Kind::Real, 0, MaxTempo, "BPM", true, {}, {}, &Engine::GetTempo, &Engine::SetTempo},
+    {"sensitivity", Kind::Real, 0, 1, "", false, {}, {},
+     &Engine::GetSensitivity, &Engine::SetSensitivity},
+    {"transpose", Kind::Real, -48, 48, "semitones", false, {}, {},
+     &Engine::GetTranspose, &Engine::SetTranspose},
+    {"fine_tune", Kind::Real, -100, 100, "cents", false, {}, {},
+     &Engine::GetFineTune, &Engine::SetFineTune},
+    {"gain", Kind::Real, -96, 24, "dB", false, {}, {}, &Engine::GetGain, &Engine::SetGain},
+    {"attack", Kind::Real, 0, 10000, "ms", false, {}, &EnvelopeSettings::attackMs},
+    {"hold", Kind::Real, 0, 10000, "ms", false, {}, &EnvelopeSettings::holdMs},
+    {"decay", Kind::Real, 0, 10000, "ms", false, {}, &EnvelopeSettings::decayMs},
     {"sustain", Kind::Real, -400, 0, "dB"},
-    {"tail_extension", Kind::Real, 0, 1, ""},
+    {"tail_extension", Kind::Real, 0, 1, "", false, {}, {},
+     &Engine::GetTailExtension, &Engine::SetTailExtension},
     {"tail_from_sound_end", Kind::Flag, 0, 1, ""},
-    {"tail_loop_position", Kind::Real, 0, 1, ""},
+    {"tail_loop_position", Kind::Real, 0, 1, "", false, {}, {},
+     &Engine::GetTailLoopPosition, &Engine::SetTailLoopPosition},
 };
+// clang-format on
 
 constexpr Setting LoopTempoSetting{"loop_tempo", Kind::Real, 0, MaxTempo, "BPM", true};
 
@@ -166,6 +182,19 @@ bool SamePoint(const SliceInfo& a, const SliceInfo& b)
            SameBits(a.strength, b.strength) && a.lockedOn == b.lockedOn && a.deleted == b.deleted;
 }
 
+// One of to_dict's slice records as the engine's point.
+SliceInfo SavedPoint(py::handle record, uint32_t frames)
+{
+    SliceInfo info{};
+    info.position = CheckedPosition(record["position"], frames);
+    info.sourcePosition = CheckedPosition(record["source_position"], frames);
+    info.tickPosition = record["ticks"].cast<float>();
+    info.strength = record["strength"].cast<float>();
+    info.lockedOn = FlagValue(record["locked"], "locked");
+    info.deleted = FlagValue(record["deleted"], "deleted");
+    return info;
+}
+
 // The slice list a host hands SetLoop: bare positions, or records shaped like Loop.slices.
 std::vector<SliceInfo> HostSlices(py::object slices, uint32_t frames)
 {
@@ -243,7 +272,6 @@ PyLoop::PyLoop(py::object audioIn, py::object sampleRateIn, py::object slices, p
                         hostSlices.empty() ? nullptr : hostSlices.data(),
                         static_cast<uint32_t>(hostSlices.size()));
     }
-    attached = true;
     if (tempoArgument > 0.0f)
         fixedLoopTempo = tempoArgument;
     flags.assign(SliceCount(), Flags{});
@@ -275,14 +303,12 @@ void PyLoop::ApplySettings(const py::dict& values)
         std::lock_guard<std::mutex> guard(engineMutex);
         engine->GetMeter(&meter);
     }
-    const auto whole = [&](const char* name, uint32_t current)
+    for (const Setting& setting : Settings)
     {
-        return values.contains(name)
-                   ? static_cast<uint32_t>(CheckedValue(FindSetting(name), values[name]))
-                   : current;
-    };
-    meter = {whole("bars", meter.bars), whole("extra_beats", meter.extraBeats),
-             whole("beats_per_bar", meter.beatsPerBar), whole("beat_unit", meter.beatUnit)};
+        const py::str name(std::string(setting.name));
+        if (setting.meterField && values.contains(name))
+            meter.*setting.meterField = static_cast<uint32_t>(CheckedValue(setting, values[name]));
+    }
     if (values.contains("ticks_per_beat"))
         Set("ticks_per_beat", values["ticks_per_beat"]);
     {
@@ -302,9 +328,7 @@ void PyLoop::ApplySettings(const py::dict& values)
     for (const Setting& setting : Settings)
     {
         const py::str name(std::string(setting.name));
-        const bool meterPart = setting.name == "bars" || setting.name == "extra_beats" ||
-                               setting.name == "beats_per_bar" || setting.name == "beat_unit";
-        if (values.contains(name) && !meterPart && setting.name != "tempo" &&
+        if (values.contains(name) && !setting.meterField && setting.name != "tempo" &&
             setting.name != "ticks_per_beat")
             Set(std::string(setting.name).c_str(), values[name]);
     }
@@ -316,49 +340,25 @@ py::object PyLoop::Get(const char* name)
 {
     const Setting& setting = FindSetting(name);
     std::lock_guard<std::mutex> guard(engineMutex);
-    const std::string_view key = setting.name;
-    MeterLayout meter{};
-    engine->GetMeter(&meter);
+    if (setting.meterField)
+    {
+        MeterLayout meter{};
+        engine->GetMeter(&meter);
+        return py::int_(meter.*setting.meterField);
+    }
+    if (setting.get)
+        return py::float_((engine->*setting.get)());
+    if (setting.name == "ticks_per_beat")
+        return py::int_(engine->GetTicksPerBeat());
+    if (setting.name == "tail_from_sound_end")
+        return py::bool_(engine->GetTailFromSoundEnd());
     EnvelopeSettings envelope{};
     engine->GetEnvelope(&envelope);
-    if (key == "ticks_per_beat")
-        return py::int_(engine->GetTicksPerBeat());
-    if (key == "bars")
-        return py::int_(meter.bars);
-    if (key == "beats_per_bar")
-        return py::int_(meter.beatsPerBar);
-    if (key == "beat_unit")
-        return py::int_(meter.beatUnit);
-    if (key == "extra_beats")
-        return py::int_(meter.extraBeats);
-    if (key == "tail_from_sound_end")
-        return py::bool_(engine->GetTailFromSoundEnd());
-    float value = 0.0f;
-    if (key == "tempo")
-        value = engine->GetTempo();
-    else if (key == "sensitivity")
-        value = engine->GetSensitivity();
-    else if (key == "transpose")
-        value = engine->GetTranspose();
-    else if (key == "fine_tune")
-        value = engine->GetFineTune();
-    else if (key == "gain")
-        value = engine->GetGain();
-    else if (key == "attack")
-        value = envelope.attackMs;
-    else if (key == "hold")
-        value = envelope.holdMs;
-    else if (key == "decay")
-        value = envelope.decayMs;
-    else if (key == "sustain")
-        // The engine stores a level and reports it back through a logarithm; the dB value set
-        // is what reproduces that level exactly.
-        value = sustainDb.value_or(envelope.sustainDb);
-    else if (key == "tail_extension")
-        value = engine->GetTailExtension();
-    else if (key == "tail_loop_position")
-        value = engine->GetTailLoopPosition();
-    return py::float_(value);
+    if (setting.envelopeField)
+        return py::float_(envelope.*setting.envelopeField);
+    // The sustain: the engine stores a level and reports it back through a logarithm; the dB
+    // value set is what reproduces that level exactly.
+    return py::float_(sustainDb.value_or(envelope.sustainDb));
 }
 
 void PyLoop::Set(const char* name, py::object value)
@@ -366,49 +366,31 @@ void PyLoop::Set(const char* name, py::object value)
     const Setting& setting = FindSetting(name);
     const double checked = CheckedValue(setting, value);
     const auto real = static_cast<float>(checked);
-    const auto whole = static_cast<uint32_t>(checked);
-    const std::string_view key = setting.name;
     std::lock_guard<std::mutex> guard(engineMutex);
-    MeterLayout meter{};
-    engine->GetMeter(&meter);
-    if (key == "bars" || key == "beats_per_bar" || key == "beat_unit" || key == "extra_beats")
+    if (setting.meterField)
     {
-        (key == "bars"            ? meter.bars
-         : key == "beats_per_bar" ? meter.beatsPerBar
-         : key == "beat_unit"     ? meter.beatUnit
-                                  : meter.extraBeats) = whole;
+        MeterLayout meter{};
+        engine->GetMeter(&meter);
+        meter.*setting.meterField = static_cast<uint32_t>(checked);
         engine->SetMeter(&meter);
     }
-    else if (key == "attack" || key == "hold" || key == "decay" || key == "sustain")
+    else if (setting.set)
+        (engine->*setting.set)(real);
+    else if (setting.name == "ticks_per_beat")
+        engine->SetTicksPerBeat(static_cast<uint32_t>(checked));
+    else if (setting.name == "tail_from_sound_end")
+        engine->SetTailFromSoundEnd(checked != 0.0);
+    else
     {
         EnvelopeSettings envelope{};
         engine->GetEnvelope(&envelope);
-        if (key == "sustain")
+        if (setting.envelopeField)
+            envelope.*setting.envelopeField = real;
+        else
             sustainDb = real;
-        envelope.attackMs = key == "attack" ? real : envelope.attackMs;
-        envelope.holdMs = key == "hold" ? real : envelope.holdMs;
-        envelope.decayMs = key == "decay" ? real : envelope.decayMs;
         envelope.sustainDb = sustainDb.value_or(SilentSustainDb);
         engine->SetEnvelope(&envelope);
     }
-    else if (key == "ticks_per_beat")
-        engine->SetTicksPerBeat(whole);
-    else if (key == "tail_from_sound_end")
-        engine->SetTailFromSoundEnd(checked != 0.0);
-    else if (key == "tempo")
-        engine->SetTempo(real);
-    else if (key == "sensitivity")
-        engine->SetSensitivity(real);
-    else if (key == "transpose")
-        engine->SetTranspose(real);
-    else if (key == "fine_tune")
-        engine->SetFineTune(real);
-    else if (key == "gain")
-        engine->SetGain(real);
-    else if (key == "tail_extension")
-        engine->SetTailExtension(real);
-    else if (key == "tail_loop_position")
-        engine->SetTailLoopPosition(real);
 }
 
 void PyLoop::SetOutputRate(py::object value)
@@ -461,10 +443,11 @@ void PyLoop::SetDetectionWindow(py::object value)
         std::lock_guard<std::mutex> guard(engineMutex);
         const float before = engine->GetDetectionWindow();
         engine->SetDetectionWindow(static_cast<float>(ms));
-        const bool detected = attached && before != engine->GetDetectionWindow();
-        // A fresh detection replaced every point; pushing the sensitivity again rebuilds the
-        // playback plan, so the slices the Loop reports are the ones it plays.
-        if (detected)
+        // With a loop attached, a changed window analyses it again and replaces every point;
+        // pushing the sensitivity again rebuilds the playback plan, so the slices the Loop
+        // reports are the ones it plays. Before SetLoop nothing is analysed and there are no
+        // points.
+        if (before != engine->GetDetectionWindow())
         {
             engine->SetSensitivity(engine->GetSensitivity());
             flags.assign(engine->GetSliceCount(), Flags{});
@@ -644,13 +627,12 @@ py::dict PyLoop::ToDict()
     }
     py::list records;
     py::array slices = Slices();
+    const py::tuple names = slices.dtype().attr("names");
     for (auto record : slices.attr("tolist")())
     {
         py::tuple fields = record.cast<py::tuple>();
         py::dict point;
-        const char* names[] = {"position", "source_position", "ticks",    "strength", "locked",
-                               "deleted",  "active",          "detected", "disabled", "added"};
-        for (size_t i = 0; i < std::size(names); ++i)
+        for (size_t i = 0; i < names.size(); ++i)
             point[names[i]] = fields[i];
         records.append(point);
     }
@@ -673,22 +655,19 @@ std::unique_ptr<PyLoop> PyLoop::FromDict(const py::dict& state, py::object audio
     loop->SetOutputRate(field("output_rate"));
     loop->SetDetectionWindow(field("detection_window"));
 
-    // The points the host list can carry; the added ones, which only AddSlice makes, follow.
-    const py::list records = field("slices");
-    std::vector<SliceInfo> base;
-    for (auto record : records)
+    std::vector<SliceInfo> saved;
+    std::vector<Flags> savedFlags;
+    for (auto record : py::list(field("slices")))
     {
-        if (FlagValue(record["added"], "added"))
-            continue;
-        SliceInfo info{};
-        info.position = CheckedPosition(record["position"], loop->Frames());
-        info.sourcePosition = CheckedPosition(record["source_position"], loop->Frames());
-        info.tickPosition = record["ticks"].cast<float>();
-        info.strength = record["strength"].cast<float>();
-        info.lockedOn = FlagValue(record["locked"], "locked");
-        info.deleted = FlagValue(record["deleted"], "deleted");
-        base.push_back(info);
+        saved.push_back(SavedPoint(record, loop->Frames()));
+        savedFlags.push_back(
+            {FlagValue(record["disabled"], "disabled"), FlagValue(record["added"], "added")});
     }
+    // The points the host list can carry; the added ones, which only AddSlice makes, follow.
+    std::vector<SliceInfo> base;
+    for (size_t i = 0; i < saved.size(); ++i)
+        if (!savedFlags[i].added)
+            base.push_back(saved[i]);
     {
         // No host points left means the loop's last analysis found none; analysing the same
         // audio with the same window finds none again.
@@ -698,7 +677,6 @@ std::unique_ptr<PyLoop> PyLoop::FromDict(const py::dict& state, py::object audio
                               base.empty() ? nullptr : base.data(),
                               static_cast<uint32_t>(base.size()));
     }
-    loop->attached = true;
     loop->flags.assign(loop->SliceCount(), Flags{});
     if (loop->flags.size() != base.size())
         throw py::value_error("saved loop state does not match this audio");
@@ -708,28 +686,13 @@ std::unique_ptr<PyLoop> PyLoop::FromDict(const py::dict& state, py::object audio
         settings[py::str(std::string(setting.name))] = field(std::string(setting.name).c_str());
     settings["loop_tempo"] = field("loop_tempo");
     loop->ApplySettings(settings);
-    loop->RestoreSlices(records);
+    loop->RestoreSlices(saved, savedFlags);
     return loop;
 }
 
-void PyLoop::RestoreSlices(const py::list& records)
+void PyLoop::RestoreSlices(const std::vector<SliceInfo>& target,
+                           const std::vector<Flags>& targetFlags)
 {
-    std::vector<SliceInfo> target;
-    std::vector<Flags> targetFlags;
-    for (auto record : records)
-    {
-        SliceInfo info{};
-        info.position = CheckedPosition(record["position"], audio.Frames());
-        info.sourcePosition = CheckedPosition(record["source_position"], audio.Frames());
-        info.tickPosition = record["ticks"].cast<float>();
-        info.strength = record["strength"].cast<float>();
-        info.lockedOn = FlagValue(record["locked"], "locked");
-        info.deleted = FlagValue(record["deleted"], "deleted");
-        target.push_back(info);
-        targetFlags.push_back(
-            {FlagValue(record["disabled"], "disabled"), FlagValue(record["added"], "added")});
-    }
-
     std::lock_guard<std::mutex> guard(engineMutex);
     // AddSlice appends at the point's source position and stable-sorts the whole list by
     // position. Before each one, the points already in place get temporary positions that keep

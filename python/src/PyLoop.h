@@ -107,9 +107,9 @@ private:
     // A Python index (negative counts from the end) into the slice list; the caller holds
     // engineMutex.
     uint32_t CheckedIndex(int64_t value, py::object index) const;
-    void Analyse();
     void ApplySettings(const py::dict& settings);
-    void RestoreSlices(const py::list& records);
+    void RestoreSlices(const std::vector<VoKelvora::SliceInfo>& target,
+                       const std::vector<Flags>& targetFlags);
     py::array RenderFrames(uint64_t frames, bool fromStart, py::object out);
 
     PlanarAudio audio;
@@ -117,7 +117,6 @@ private:
     uint32_t outputRate; // 0: the source rate
     std::optional<float> fixedLoopTempo;
     std::optional<float> sustainDb; // as last set; the engine keeps only the level
-    bool attached = false;          // SetLoop has run
     std::vector<Flags> flags;       // one per slice point, in list order
     VoKelvora::KelvoraEngine* engine = nullptr;
     std::mutex engineMutex;
