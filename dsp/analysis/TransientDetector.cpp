@@ -42,18 +42,20 @@ using Float8 = float __attribute__((vector_size(Lanes * sizeof(float))));
 using Double8 = double __attribute__((vector_size(Lanes * sizeof(double))));
 using Mask8 = int64_t __attribute__((vector_size(Lanes * sizeof(int64_t))));
 
-// Whether one of the eight values beats its weight times the level.
-KELVORA_KERNEL_BODY bool AnyBeats(const float* values, const double* weights, double level)
+// The first of the eight values that beats its weight times the level, or Lanes when none does.
+KELVORA_KERNEL_BODY int64_t FirstBeating(const float* values, const double* weights, double level)
 {
     Float8 v;
     Double8 w;
     std::memcpy(&v, values, sizeof(v));
     std::memcpy(&w, weights, sizeof(w));
     const Mask8 beats = __builtin_convertvector(v, Double8) > w * level;
-    int64_t any = 0;
     for (int64_t q = 0; q < Lanes; ++q)
-        any |= beats[q];
-    return any != 0;
+    {
+        if (beats[q] != 0)
+            return q;
+    }
+    return Lanes;
 }
 
 KELVORA_KERNEL_BODY void SuppressBody(std::vector<float>& values, int64_t radius, bool backward)
@@ -95,7 +97,10 @@ KELVORA_KERNEL_BODY void SuppressBody(std::vector<float>& values, int64_t radius
         return root;
     };
 
+    // Neighbouring frames are mostly beaten by the same strong frame, so the one that beat the
+    // last frame is tried first; only when it does not beat this one is the reach scanned.
     float* v = values.data();
+    int64_t lastBeater = -1;
     for (int64_t step = 0; step < count; ++step)
     {
         const int64_t i = backward ? count - 1 - step : step;
@@ -107,27 +112,43 @@ KELVORA_KERNEL_BODY void SuppressBody(std::vector<float>& values, int64_t radius
         const int64_t last = std::min(i + radius, count - 1);
         // weights[shift + j] is the weight of frame j against frame i.
         const int64_t shift = radius - i;
-        bool beaten = false;
-        if (level > 0.0f)
+        int64_t beater = -1;
+        if (lastBeater >= first && lastBeater <= last &&
+            v[lastBeater] > weights[shift + lastBeater] * level)
+        {
+            beater = lastBeater;
+        }
+        else if (level > 0.0f)
         {
             // Eight neighbours at a time from each non-zero one; the zeros among them lose.
             int64_t j = nonZeroFrom(first);
-            for (; j + Lanes <= last + 1 && !beaten; j = nonZeroFrom(j + Lanes))
-                beaten = AnyBeats(v + j, weights.data() + (shift + j), level);
-            for (; j <= last && !beaten; ++j)
-                beaten = v[j] > weights[shift + j] * level;
+            for (; j + Lanes <= last + 1 && beater < 0; j = nonZeroFrom(j + Lanes))
+            {
+                const int64_t q = FirstBeating(v + j, weights.data() + (shift + j), level);
+                if (q < Lanes)
+                    beater = j + q;
+            }
+            for (; j <= last && beater < 0; ++j)
+            {
+                if (v[j] > weights[shift + j] * level)
+                    beater = j;
+            }
         }
         else
         {
             // Only hand-made tracks are negative; then zeros count too.
-            for (int64_t j = first; j <= last && !beaten; ++j)
-                beaten = v[j] > weights[shift + j] * level;
+            for (int64_t j = first; j <= last && beater < 0; ++j)
+            {
+                if (v[j] > weights[shift + j] * level)
+                    beater = j;
+            }
         }
-        if (beaten)
+        if (beater >= 0)
         {
             // Entries already zeroed in this pass no longer suppress later ones.
             v[i] = 0.0f;
             next[i] = i + 1;
+            lastBeater = beater;
         }
     }
 }
