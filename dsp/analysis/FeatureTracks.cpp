@@ -10,8 +10,8 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <xmmintrin.h>
+#if KELVORA_HAS_WIDE_PATHS
+#include <immintrin.h>
 #endif
 
 namespace DSP
@@ -120,6 +120,49 @@ KELVORA_KERNEL_BODY void FluxSumsBody(const double* block, uint32_t bins, uint32
     }
 }
 
+// One sample of FftLanes frames side by side.
+using FloatLanes = float __attribute__((vector_size(FftLanes * sizeof(float))));
+
+// Which channels a frame sums.
+enum class Sources
+{
+    Both,
+    First,
+    Second,
+    None
+};
+
+// Frame sample i = j * hop + r is offset r of block j of each frame.
+template <Sources sources>
+KELVORA_KERNEL_BODY void
+WindowLanesFrom(const float* __restrict first, const float* __restrict second, int32_t blocks,
+                int32_t hop, int32_t width, const float* __restrict window, float* __restrict lanes)
+{
+    for (int32_t j = 0; j < blocks; ++j)
+    {
+        for (int32_t r = 0; r < hop; ++r)
+        {
+            const int32_t i = j * hop + r;
+            const size_t at = static_cast<size_t>(r) * width + j;
+            const float w = window[i];
+            FloatLanes a = {};
+            FloatLanes b = {};
+            if constexpr (sources == Sources::Both || sources == Sources::First)
+                std::memcpy(&a, first + at, sizeof(a));
+            if constexpr (sources == Sources::Both || sources == Sources::Second)
+                std::memcpy(&b, second + at, sizeof(b));
+            FloatLanes value = {};
+            if constexpr (sources == Sources::Both)
+                value = a * w + b * w;
+            else if constexpr (sources == Sources::First)
+                value = a * w;
+            else if constexpr (sources == Sources::Second)
+                value = 0.0f + b * w;
+            std::memcpy(lanes + static_cast<size_t>(FftLanes) * i, &value, sizeof(value));
+        }
+    }
+}
+
 // Windowed frames side by side from the transposed hop blocks of each channel (see
 // TrackInput::BuildLaneFrames): channel 0 (zero when absent) times the window, then channel 1
 // times the window added, as BuildFrame does.
@@ -128,32 +171,14 @@ KELVORA_KERNEL_BODY void WindowLanesBody(const float* __restrict first,
                                          int32_t hop, int32_t width, const float* __restrict window,
                                          float* __restrict lanes)
 {
-    // Frame sample i = j * hop + r is offset r of block j of each frame.
-    for (int32_t j = 0; j < blocks; ++j)
-    {
-        for (int32_t r = 0; r < hop; ++r)
-        {
-            const int32_t i = j * hop + r;
-            const float w = window[i];
-            const size_t at = static_cast<size_t>(r) * width + j;
-            float* to = lanes + static_cast<size_t>(FftLanes) * i;
-            if (first != nullptr && second != nullptr)
-            {
-                for (uint32_t q = 0; q < FftLanes; ++q)
-                    to[q] = first[at + q] * w + second[at + q] * w;
-            }
-            else if (first != nullptr)
-            {
-                for (uint32_t q = 0; q < FftLanes; ++q)
-                    to[q] = first[at + q] * w;
-            }
-            else
-            {
-                for (uint32_t q = 0; q < FftLanes; ++q)
-                    to[q] = second != nullptr ? 0.0f + second[at + q] * w : 0.0f;
-            }
-        }
-    }
+    if (first != nullptr && second != nullptr)
+        WindowLanesFrom<Sources::Both>(first, second, blocks, hop, width, window, lanes);
+    else if (first != nullptr)
+        WindowLanesFrom<Sources::First>(first, second, blocks, hop, width, window, lanes);
+    else if (second != nullptr)
+        WindowLanesFrom<Sources::Second>(first, second, blocks, hop, width, window, lanes);
+    else
+        WindowLanesFrom<Sources::None>(first, second, blocks, hop, width, window, lanes);
 }
 
 using WindowLanesKernel = KernelBuilds<WindowLanesBody>::Kernel;
@@ -197,12 +222,20 @@ bool PrepareTrack(uint32_t length, int32_t frameSize, int32_t hop, std::vector<f
     return frames >= 4 && frameSize > 0 && frameSize <= LargestFrame;
 }
 
-// rows[r * width + b] = x[b * hop + r] for r < hop, b < width: the hop blocks of x as columns.
-// Four whole blocks at a time, so that x is read in order rather than in strides of a hop.
-void TransposeBlocks(const float* x, int32_t hop, int32_t width, float* rows)
+// rows[r * width + b] = x[b * hop + r] for r < hop, b < width, from block `b` on: the hop blocks
+// of x as columns, one at a time.
+void TransposeBlocksFrom(int32_t b, const float* x, int32_t hop, int32_t width, float* rows)
 {
-    int32_t b = 0;
-#if defined(__SSE2__)
+    for (; b < width; ++b)
+        for (int32_t r = 0; r < hop; ++r)
+            rows[static_cast<size_t>(r) * width + b] = x[static_cast<int64_t>(b) * hop + r];
+}
+
+#if KELVORA_HAS_WIDE_PATHS
+// The same, four whole blocks at a time, so that x is read in order rather than in strides of a
+// hop; returns the first block not done.
+int32_t TransposeBlocksBy4(int32_t b, const float* x, int32_t hop, int32_t width, float* rows)
+{
     for (; b + 4 <= width; b += 4)
     {
         const float* blocks = x + static_cast<int64_t>(b) * hop;
@@ -226,10 +259,72 @@ void TransposeBlocks(const float* x, int32_t hop, int32_t width, float* rows)
                 rows[static_cast<size_t>(r) * width + b + e] =
                     blocks[static_cast<int64_t>(e) * hop + r];
     }
+    return b;
+}
+
+// Four floats from `low` in the low half, four from `high` in the high half.
+KELVORA_TARGET_AVX2 [[gnu::always_inline]] inline __m256 LoadHalves(const float* low,
+                                                                    const float* high)
+{
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
+}
+
+// Transposes the 4 x 4 matrices in the low halves and in the high halves of a[0..3].
+KELVORA_TARGET_AVX2 [[gnu::always_inline]] inline void TransposeHalves(__m256* a)
+{
+    const __m256 t0 = _mm256_unpacklo_ps(a[0], a[1]);
+    const __m256 t1 = _mm256_unpackhi_ps(a[0], a[1]);
+    const __m256 t2 = _mm256_unpacklo_ps(a[2], a[3]);
+    const __m256 t3 = _mm256_unpackhi_ps(a[2], a[3]);
+    a[0] = _mm256_shuffle_ps(t0, t2, 0x44);
+    a[1] = _mm256_shuffle_ps(t0, t2, 0xEE);
+    a[2] = _mm256_shuffle_ps(t1, t3, 0x44);
+    a[3] = _mm256_shuffle_ps(t1, t3, 0xEE);
+}
+
+// Eight whole blocks by eight offsets at a time. Each register holds four offsets of block e in
+// its low half and of block e + 4 in its high half, so the loads do all the lane crossing.
+KELVORA_TARGET_AVX2 int32_t TransposeBlocksBy8(int32_t b, const float* x, int32_t hop,
+                                               int32_t width, float* rows)
+{
+    if (hop % 8 != 0)
+        return b;
+    for (; b + 8 <= width; b += 8)
+    {
+        const float* blocks = x + static_cast<int64_t>(b) * hop;
+        for (int32_t r = 0; r < hop; r += 8)
+        {
+            // out[t] ends up as offset r + t of the eight blocks.
+            __m256 out[8];
+            for (int32_t e = 0; e < 4; ++e)
+            {
+                const float* low = blocks + static_cast<int64_t>(e) * hop + r;
+                const float* high = low + 4 * static_cast<int64_t>(hop);
+                out[e] = LoadHalves(low, high);
+                out[4 + e] = LoadHalves(low + 4, high + 4);
+            }
+            TransposeHalves(out);
+            TransposeHalves(out + 4);
+            float* to = rows + static_cast<size_t>(r) * width + b;
+            for (int32_t t = 0; t < 8; ++t)
+                _mm256_storeu_ps(to + static_cast<size_t>(t) * width, out[t]);
+        }
+    }
+    return b;
+}
 #endif
-    for (; b < width; ++b)
-        for (int32_t r = 0; r < hop; ++r)
-            rows[static_cast<size_t>(r) * width + b] = x[static_cast<int64_t>(b) * hop + r];
+
+// rows[r * width + b] = x[b * hop + r] for r < hop, b < width: the hop blocks of x as columns.
+void TransposeBlocks(const float* x, int32_t hop, int32_t width, float* rows)
+{
+    int32_t b = 0;
+#if KELVORA_HAS_WIDE_PATHS
+    // Pure data movement: every path gives the same rows.
+    if (ActiveKernelPath() != KernelPath::Baseline)
+        b = TransposeBlocksBy8(b, x, hop, width, rows);
+    b = TransposeBlocksBy4(b, x, hop, width, rows);
+#endif
+    TransposeBlocksFrom(b, x, hop, width, rows);
 }
 
 // The audio the tracks read: channel 0 and channel 1, either possibly absent.
