@@ -79,7 +79,8 @@ struct BurstLoop
 
 // At its own tempo the loop reproduces the source; at half tempo every slice starts where the
 // stretched timeline puts it (source 0..N-1 onto output 0..2N-1), after silence, and still plays
-// its source unchanged.
+// its source unchanged. The play position follows: output frame 41000 is source 41000 at the own
+// tempo and 1000 frames into the slice from 20000 at half tempo.
 TEST(Playback, SlicesLandOnTheStretchedTimelineAndReproduceTheSource)
 {
     for (const uint32_t stretch : {1u, 2u})
@@ -91,7 +92,9 @@ TEST(Playback, SlicesLandOnTheStretchedTimelineAndReproduceTheSource)
         const uint32_t length = stretch * LoopFrames;
         ASSERT_EQ(host.engine->GetRenderedLength(), length);
         host.engine->Transport(0, 0);
-        host.Render(length, 500 * stretch + 12);
+        host.Render(41000, 500 * stretch + 12);
+        EXPECT_EQ(host.engine->GetPlayPosition(), stretch == 1 ? 41000u : 21000u);
+        host.Render(length - 41000, 500 * stretch + 12);
         uint32_t previousEnd = 0;
         for (size_t s = 0; s < Starts.size(); ++s)
         {
@@ -105,20 +108,11 @@ TEST(Playback, SlicesLandOnTheStretchedTimelineAndReproduceTheSource)
             EXPECT_EQ(host.Mismatches(s, placed), 0u) << "slice " << s;
             previousEnd = placed + SliceLength(s);
         }
+        host.engine->Transport(2, 2); // audition the slice from 20000, once
+        EXPECT_EQ(host.engine->GetPlayPosition(), 20000u);
+        host.Render(13500, 500);
+        EXPECT_EQ(host.engine->GetPlayPosition(), 0u);
     }
-}
-
-TEST(Playback, PlayPositionFollowsPlayback)
-{
-    BurstLoop host;
-    host.engine->SetTempo(120.0f); // the slice at source 20000 now starts at output 40000
-    host.engine->Transport(0, 0);
-    host.Render(41000, 1000);
-    EXPECT_EQ(host.engine->GetPlayPosition(), 21000u);
-    host.engine->Transport(2, 2); // audition the slice from 20000
-    EXPECT_EQ(host.engine->GetPlayPosition(), 20000u);
-    host.Render(13500, 500);
-    EXPECT_EQ(host.engine->GetPlayPosition(), 0u); // played once, it is over
 }
 
 // Gain, envelope and tail settings reach a slice when it starts: changed in the middle of a slice,
@@ -126,30 +120,19 @@ TEST(Playback, PlayPositionFollowsPlayback)
 // slices after it. Transposition instead retunes the sounding slice at once.
 TEST(Playback, ShapingReachesASliceWhenItStarts)
 {
-    using Set = void (*)(KelvoraEngine&);
+    static constexpr VoKelvora::EnvelopeSettings envelope{1.0f, 5.0f, 30.0f, -12.0f};
     const struct
     {
         const char* name;
-        Set before, change;
+        void (*change)(KelvoraEngine&);
         bool atSliceStart;
     } cases[] = {
-        {"gain", nullptr, [](KelvoraEngine& e) { e.SetGain(-6.0f); }, true},
-        {"envelope", nullptr,
-         [](KelvoraEngine& e)
-         {
-             const VoKelvora::EnvelopeSettings envelope{1.0f, 5.0f, 30.0f, -12.0f};
-             e.SetEnvelope(&envelope);
-         },
-         true},
-        {"tail extension", nullptr, [](KelvoraEngine& e) { e.SetTailExtension(1.0f); }, true},
-        {"tail-loop position",
-         [](KelvoraEngine& e)
-         {
-             e.SetTailExtension(1.0f);
-             e.SetTailFromSoundEnd(false);
-         },
-         [](KelvoraEngine& e) { e.SetTailLoopPosition(0.9f); }, true},
-        {"transposition", nullptr, [](KelvoraEngine& e) { e.SetTranspose(3.0f); }, false},
+        {"gain", [](KelvoraEngine& e) { e.SetGain(-6.0f); }, true},
+        {"envelope", [](KelvoraEngine& e) { e.SetEnvelope(&envelope); }, true},
+        {"tail extension", [](KelvoraEngine& e) { e.SetTailExtension(0.2f); }, true},
+        {"tail-loop position", [](KelvoraEngine& e) { e.SetTailLoopPosition(0.9f); }, true},
+        {"tail from sound end", [](KelvoraEngine& e) { e.SetTailFromSoundEnd(true); }, true},
+        {"transposition", [](KelvoraEngine& e) { e.SetTranspose(3.0f); }, false},
     };
     // At half tempo slice 2 (source 20000..33000) plays from output 40000 to 66000.
     constexpr uint32_t changeAt = 50000, nextSlice = 66000, length = 2 * LoopFrames;
@@ -160,8 +143,8 @@ TEST(Playback, ShapingReachesASliceWhenItStarts)
         for (BurstLoop* host : {&steady, &changed})
         {
             host->engine->SetTempo(120.0f);
-            if (c.before)
-                c.before(*host->engine);
+            host->engine->SetTailExtension(1.0f);
+            host->engine->SetTailFromSoundEnd(false);
             host->engine->Transport(0, 0);
         }
         steady.Render(length, 1000);
