@@ -1,16 +1,8 @@
 # Fails unless the shared library's dynamic symbol table defines exactly the three entry points.
-execute_process(COMMAND nm -D --defined-only -C ${LIBRARY}
-                OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-    message(FATAL_ERROR "nm failed on ${LIBRARY}")
-endif()
-string(REGEX REPLACE "\n$" "" symbols "${symbols}")
-string(REPLACE "\n" ";" lines "${symbols}")
-set(names "")
-foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^[0-9a-fA-F]+ [A-Za-z] " "" name "${line}")
-    list(APPEND names "${name}")
-endforeach()
+execute_process(COMMAND nm -D --defined-only -C ${LIBRARY} OUTPUT_VARIABLE symbols
+                COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX MATCHALL "[^\n]+" names "${symbols}")
+list(TRANSFORM names REPLACE "^[0-9a-fA-F]+ [A-Za-z] " "")
 list(SORT names)
 set(expected
     "VoKelvora::GetKelvoraVersion()"
@@ -20,4 +12,3 @@ list(SORT expected)
 if(NOT names STREQUAL expected)
     message(FATAL_ERROR "Unexpected exports:\n${symbols}")
 endif()
-message(STATUS "Exports: ${names}")
