@@ -44,11 +44,8 @@ void* Allocate(size_t size, Alignment alignment, bool nothrow)
     if (counting.load(std::memory_order_relaxed))
         allocations.fetch_add(1, std::memory_order_relaxed);
     void* block = nullptr;
-    if (static_cast<size_t>(alignment) <= alignof(std::max_align_t))
-        block = std::malloc(size ? size : 1);
-    else if (posix_memalign(&block, static_cast<size_t>(alignment), size ? size : 1) != 0)
-        block = nullptr;
-    if (!block && !nothrow)
+    const size_t align = std::max(static_cast<size_t>(alignment), alignof(std::max_align_t));
+    if (posix_memalign(&block, align, size ? size : 1) != 0 && !nothrow)
         throw std::bad_alloc();
     return block;
 }
@@ -125,7 +122,7 @@ bool SustainReadsBack(float set, float got)
 
 struct Coverage
 {
-    uint64_t sessions = 0, blocks = 0, calls = 0, frames = 0, audibleBlocks = 0;
+    uint64_t sessions = 0, blocks = 0, audibleBlocks = 0;
 };
 
 // One engine, its loop audio and what the host expects every getter to say.
@@ -168,10 +165,7 @@ public:
     }
 
 private:
-    uint32_t Uniform(uint32_t lo, uint32_t hi)
-    {
-        return std::uniform_int_distribution(lo, hi)(rng);
-    }
+    uint32_t Uniform(uint32_t a, uint32_t b) { return std::uniform_int_distribution(a, b)(rng); }
     float Real(float lo, float hi) { return std::uniform_real_distribution(lo, hi)(rng); }
     bool Chance(double p) { return std::bernoulli_distribution(p)(rng); }
     template <typename T, size_t N> T Pick(const T (&items)[N]) { return items[Uniform(0, N - 1)]; }
@@ -222,7 +216,6 @@ private:
         engine->SetLoop(frames, channelCount, audio.Channels(), tempo,
                         slices.empty() ? nullptr : slices.data(),
                         static_cast<uint32_t>(slices.size()));
-        ++coverage.calls;
         loopChannels = channelCount;
         loaded = stopped = true;
         loopValid = frames > 0 && channelCount > 0 && sampleRate > 0;
@@ -303,9 +296,9 @@ private:
 
     void CallSomething()
     {
-        ++coverage.calls;
         KelvoraEngine& e = *engine;
-        const uint32_t pick = Uniform(0, 22);
+        // 21 kinds of call; the three extra draws make automation mostly tempo, gain and pitch.
+        const uint32_t pick = Uniform(0, 23) % 21;
         if (pick < std::size(kFloatSettings))
         {
             const FloatSetting& setting = kFloatSettings[pick];
@@ -370,13 +363,9 @@ private:
                              Uniform(0, static_cast<uint32_t>(sliceCount) + 2));
         case 19:
             return QueryHostile();
-        case 20:
+        default:
             if (Chance(0.1))
                 LoadLoop();
-            return;
-        default: // automation is mostly gain, tempo and pitch
-            e.SetGain(gain = AnyFloat(-60.0f, 12.0f));
-            e.SetTranspose(transpose = AnyFloat(-24.0f, 24.0f));
         }
     }
 
@@ -444,7 +433,6 @@ private:
         if (AllocationsIn([&] { engine->Render(frames, pointers.data()); }) != 0)
             return Fail("Render allocated");
         ++coverage.blocks;
-        coverage.frames += frames;
 
         const uint32_t written = loaded ? loopChannels : 0;
         bool audible = false;
@@ -574,19 +562,19 @@ private:
         float lo, hi;
     };
     static constexpr FloatSetting kFloatSettings[] = {
-        {"Sensitivity", &Session::sensitivity, &KelvoraEngine::SetSensitivity,
-         &KelvoraEngine::GetSensitivity, 0.0f, 1.0f},
         {"Tempo", &Session::targetTempo, &KelvoraEngine::SetTempo, &KelvoraEngine::GetTempo, 30.0f,
          300.0f},
+        {"Gain", &Session::gain, &KelvoraEngine::SetGain, &KelvoraEngine::GetGain, -60.0f, 12.0f},
         {"Transpose", &Session::transpose, &KelvoraEngine::SetTranspose,
          &KelvoraEngine::GetTranspose, -24.0f, 24.0f},
+        {"Sensitivity", &Session::sensitivity, &KelvoraEngine::SetSensitivity,
+         &KelvoraEngine::GetSensitivity, 0.0f, 1.0f},
         {"FineTune", &Session::fineTune, &KelvoraEngine::SetFineTune, &KelvoraEngine::GetFineTune,
          -100.0f, 100.0f},
         {"TailExtension", &Session::tailExtension, &KelvoraEngine::SetTailExtension,
          &KelvoraEngine::GetTailExtension, 0.0f, 1.0f},
         {"TailLoopPosition", &Session::tailLoopPosition, &KelvoraEngine::SetTailLoopPosition,
          &KelvoraEngine::GetTailLoopPosition, 0.0f, 1.0f},
-        {"Gain", &Session::gain, &KelvoraEngine::SetGain, &KelvoraEngine::GetGain, -60.0f, 12.0f},
     };
 };
 
@@ -620,8 +608,6 @@ TEST(HostSimulation, RandomSessionsKeepTheHostContract)
         }
     }
     std::cout << "host simulation: " << coverage.sessions << " sessions, " << coverage.blocks
-              << " blocks (" << coverage.audibleBlocks << " audible), " << coverage.frames
-              << " frames, " << coverage.calls << " setter and transport calls in " << elapsed()
-              << " s" << std::endl;
+              << " blocks (" << coverage.audibleBlocks << " audible) in " << elapsed() << " s\n";
     EXPECT_GT(coverage.audibleBlocks, 0u); // it did play
 }
