@@ -3,8 +3,10 @@
 
 #include "engine/KelvoraEngine.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -46,9 +48,24 @@ inline SliceInfo HostSlice(uint32_t position, bool lockedOn = false)
 inline std::vector<SliceInfo> Slices(KelvoraEngine& engine)
 {
     std::vector<SliceInfo> slices(engine.GetSliceCount());
-    if (!slices.empty())
-        engine.GetSlices(slices.data());
+    engine.GetSlices(slices.data());
     return slices;
+}
+
+// Appends `frames` rendered frames to `out`, one vector per channel, in blocks of 1 to `maxBlock`
+// frames whose sizes follow from the arguments alone: equal calls cut their blocks alike.
+inline void Render(KelvoraEngine& engine, std::vector<std::vector<float>>& out, uint32_t frames,
+                   uint32_t maxBlock)
+{
+    PlanarAudio buffer(static_cast<uint32_t>(out.size()), maxBlock);
+    std::minstd_rand blockSizes(frames ^ maxBlock);
+    for (uint32_t done = 0, n = 0; done < frames; done += n)
+    {
+        n = std::min(frames - done, 1 + static_cast<uint32_t>(blockSizes() % maxBlock));
+        engine.Render(n, buffer.Channels());
+        for (size_t c = 0; c < out.size(); ++c)
+            out[c].insert(out[c].end(), buffer.samples[c].begin(), buffer.samples[c].begin() + n);
+    }
 }
 
 // (start, length) of the region around a source position.

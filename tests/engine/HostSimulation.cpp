@@ -1,17 +1,14 @@
 // A seeded host simulation through the shared library and the public header: engines at random
 // rates and channel counts, loops from empty to a minute (silence, noise, clicks, DC, denormals,
 // bursts), analysed or sliced by host lists (unsorted, duplicated, past the end), rendered in
-// random blocks of 1 to 8192 frames while every setter is called between blocks with normal,
+// random blocks of 0 to 8192 frames while every setter is called between blocks with normal,
 // edge, NaN, infinite, huge and denormal values. After every block: exactly the requested frames
 // of exactly the loop's channels were written, the output is finite (and bounded while the
 // settings are sane), the play position lies in the loop (its end included: a slice in its tail
 // reports its end), every getter reads back what was set, and neither Render nor Transport
-// allocated (the global allocation functions are replaced, for the whole program and the engine
-// library, by counting forwards to malloc/free).
-//
-// It runs sessions for KELVORA_SIMULATION_SECONDS (default 10) from KELVORA_SIMULATION_SEED
-// (default: the clock). Session i uses seed + i and a failure names its session seed, so
-// KELVORA_SIMULATION_SEED=<that seed> replays it first.
+// allocated (operator new is replaced, for the program and the library, by a counting one).
+// Sessions run for KELVORA_SIMULATION_SECONDS (default 10) from KELVORA_SIMULATION_SEED (default:
+// the clock); session i uses seed + i, and a failure names the seed that replays it.
 #include "tests/engine/HostEngine.h"
 
 #include <gtest/gtest.h>

@@ -43,20 +43,6 @@ struct BurstLoop
         engine->SetLoop(LoopFrames, 2, source.Channels(), 0.0f, slices.data(), 8);
     }
 
-    // Renders `frames` frames in blocks of `block`, appending to `out`.
-    void Render(uint32_t frames, uint32_t block)
-    {
-        PlanarAudio buffer(2, block);
-        for (uint32_t done = 0; done < frames; done += block)
-        {
-            const uint32_t n = std::min(block, frames - done);
-            engine->Render(n, buffer.Channels());
-            for (int c = 0; c < 2; ++c)
-                out[c].insert(out[c].end(), buffer.samples[c].begin(),
-                              buffer.samples[c].begin() + n);
-        }
-    }
-
     // Frames of slice s whose output at `placed` onwards differs from the source, away from the
     // slice's edges: the gate's 9-frame fade-in, and at the end the release (1/25 of the slice)
     // or the tail crossfade (220 frames).
@@ -72,7 +58,7 @@ struct BurstLoop
 
     PlanarAudio source;
     EnginePtr engine;
-    std::vector<float> out[2];
+    std::vector<std::vector<float>> out{2};
 };
 
 } // namespace
@@ -92,9 +78,9 @@ TEST(Playback, SlicesLandOnTheStretchedTimelineAndReproduceTheSource)
         const uint32_t length = stretch * LoopFrames;
         ASSERT_EQ(host.engine->GetRenderedLength(), length);
         host.engine->Transport(0, 0);
-        host.Render(41000, 500 * stretch + 12);
+        Render(*host.engine, host.out, 41000, 500 * stretch + 12);
         EXPECT_EQ(host.engine->GetPlayPosition(), stretch == 1 ? 41000u : 21000u);
-        host.Render(length - 41000, 500 * stretch + 12);
+        Render(*host.engine, host.out, length - 41000, 500 * stretch + 12);
         uint32_t previousEnd = 0;
         for (size_t s = 0; s < Starts.size(); ++s)
         {
@@ -110,7 +96,7 @@ TEST(Playback, SlicesLandOnTheStretchedTimelineAndReproduceTheSource)
         }
         host.engine->Transport(2, 2); // audition the slice from 20000, once
         EXPECT_EQ(host.engine->GetPlayPosition(), 20000u);
-        host.Render(13500, 500);
+        Render(*host.engine, host.out, 13500, 500);
         EXPECT_EQ(host.engine->GetPlayPosition(), 0u);
     }
 }
@@ -147,10 +133,10 @@ TEST(Playback, ShapingReachesASliceWhenItStarts)
             host->engine->SetTailFromSoundEnd(false);
             host->engine->Transport(0, 0);
         }
-        steady.Render(length, 1000);
-        changed.Render(changeAt, 1000);
+        Render(*steady.engine, steady.out, length, 1000);
+        Render(*changed.engine, changed.out, changeAt, 1000);
         c.change(*changed.engine);
-        changed.Render(length - changeAt, 1000);
+        Render(*changed.engine, changed.out, length - changeAt, 1000);
         const auto differs = [&](uint32_t from, uint32_t to)
         {
             return !std::equal(steady.out[0].begin() + from, steady.out[0].begin() + to,
