@@ -79,9 +79,7 @@ void AddSlice(KelvoraEngine& engine, HostRecord& host, uint32_t position)
     if (!engine.AddSlice(position))
         return;
     points.push_back({HostSlice(position), {true, false}});
-    std::stable_sort(points.begin(), points.end(),
-                     [](const auto& a, const auto& b)
-                     { return a.first.position < b.first.position; });
+    std::ranges::stable_sort(points, {}, [](const auto& point) { return point.first.position; });
     host.edits.resize(points.size());
     for (size_t i = 0; i < points.size(); ++i)
         host.edits[i] = points[i].second;
@@ -95,10 +93,10 @@ void AddSlice(KelvoraEngine& engine, HostRecord& host, uint32_t position)
 TEST(SaveRestore, RecipeReproducesTheSoundBitForBit)
 {
     std::mt19937 rng(7);
-    const auto uniform = [&](float lo, float hi)
-    { return std::uniform_real_distribution<float>(lo, hi)(rng); };
-    const auto count = [&](uint32_t lo, uint32_t hi)
-    { return std::uniform_int_distribution<uint32_t>(lo, hi)(rng); };
+    const auto uniform = [&](float a, float b)
+    { return std::uniform_real_distribution(a, b)(rng); };
+    const auto count = [&](uint32_t a, uint32_t b)
+    { return std::uniform_int_distribution(a, b)(rng); };
     const auto chance = [&](double p) { return std::bernoulli_distribution(p)(rng); };
 
     for (uint32_t session = 0; session < 32; ++session)
@@ -124,22 +122,16 @@ TEST(SaveRestore, RecipeReproducesTheSoundBitForBit)
             engine->SetSampleRate(host.sourceRate);
         if (host.renderRate != 0)
             engine->SetOutputSampleRate(host.renderRate);
+        std::vector<SliceInfo> slices; // none: the engine analyses the loop
         if (chance(0.5))
-        {
-            std::vector<SliceInfo> slices;
             for (uint32_t p = 0; p < frames; p += count(1000, 9000))
                 slices.push_back(
                     {p, p, -1.0f, uniform(0.0f, 1.0f), chance(0.3), chance(0.1), false, false});
-            host.fixedLoopTempo = chance(0.3) ? uniform(60.0f, 180.0f) : 0.0f;
-            engine->SetLoop(frames, host.channels, audio.Channels(), host.fixedLoopTempo,
-                            slices.data(), static_cast<uint32_t>(slices.size()));
-        }
-        else
-        {
-            if (chance(0.3))
-                engine->SetDetectionWindow(uniform(20.0f, 120.0f));
-            engine->SetLoop(frames, host.channels, audio.Channels(), 0.0f, nullptr, 0);
-        }
+        else if (chance(0.3))
+            engine->SetDetectionWindow(uniform(20.0f, 120.0f));
+        host.fixedLoopTempo = !slices.empty() && chance(0.3) ? uniform(60.0f, 180.0f) : 0.0f;
+        engine->SetLoop(frames, host.channels, audio.Channels(), host.fixedLoopTempo, slices.data(),
+                        static_cast<uint32_t>(slices.size()));
         host.edits.assign(engine->GetSliceCount(), {false, false});
 
         const MeterLayout meter{count(1, 3), count(0, 3), count(2, 7), 8};
