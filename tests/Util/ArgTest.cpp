@@ -6,9 +6,11 @@
 #include <string>
 
 using Util::Arg;
-using Util::ArgFormat;
 using Util::SharedString;
 
+// The smallest digit goes first wherever it is, among equal digits only the leftmost, a single
+// digit is read, and without a placeholder (a trailing percent sign has no digit) the text is
+// appended.
 TEST(Arg, PlaceholderRules)
 {
     const SharedString sentence("Can't extract %1 bytes at position %2, total size %3");
@@ -18,45 +20,40 @@ TEST(Arg, PlaceholderRules)
     {
         const char *pattern, *replacement, *expected;
     } cases[] = {
-        {"%2 then %1", "one", "%2 then one"}, // the smallest digit goes first, wherever it is
-        {"%1-%1", "X", "X-%1"},               // among equal digits the leftmost, and only that one
-        {"%12", "R", "R2"},                   // a single digit is read
-        {"no placeholder", "!", "no placeholder!"},
-        {"50%", "x", "50%x"}, // a trailing percent sign has no digit
-        {"", "only", "only"},
+        {"%2 then %1", "one", "%2 then one"},       {"%1-%1", "X", "X-%1"}, {"%12", "R", "R2"},
+        {"no placeholder", "!", "no placeholder!"}, {"50%", "x", "50%x"},   {"", "only", "only"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Arg(SharedString(c.pattern), SharedString(c.replacement)).ToString(), c.expected)
             << c.pattern;
 }
 
+// Negative values go through the signed overload. Bases outside 2..36 fall back to 10; the width
+// alone does not pad, and the sign counts towards it.
 TEST(Arg, NumbersInEachBase)
 {
     const struct
     {
-        int64_t value; // negative values go through the signed overload
+        int64_t value;
         int32_t base;
-        ArgFormat format;
+        uint32_t width;
+        bool zeroPad;
         const char* expected;
     } cases[] = {
-        {-1, 10, {}, "-1"},
-        {-1, 16, {}, "FFFFFFFF"},
-        {255, 2, {}, "11111111"},
-        {255, 1, {}, "255"}, // bases outside 2..36 fall back to 10
-        {255, 37, {}, "255"},
-        {4294967295, 36, {}, "1Z141Z3"},
-        {0, 2, {}, "0"},
-        {-2147483648, 10, {}, "-2147483648"},
-        {10, 16, {4, true}, "000A"},
-        {42, 10, {5, false}, "42"},    // the width alone does not pad
-        {-42, 10, {5, true}, "-0042"}, // the sign counts towards the width
+        {-1, 10, 0, false, "-1"},       {-1, 16, 0, false, "FFFFFFFF"},
+        {255, 2, 0, false, "11111111"}, {255, 1, 0, false, "255"},
+        {255, 37, 0, false, "255"},     {4294967295, 36, 0, false, "1Z141Z3"},
+        {0, 2, 0, false, "0"},          {-2147483648, 10, 0, false, "-2147483648"},
+        {10, 16, 4, true, "000A"},      {42, 10, 5, false, "42"},
+        {-42, 10, 5, true, "-0042"},
     };
     const SharedString p("<%1>");
     for (const auto& c : cases)
     {
+        const Util::ArgFormat format{c.width, c.zeroPad};
         const SharedString text = c.value < 0
-                                      ? Arg(p, static_cast<int32_t>(c.value), c.base, c.format)
-                                      : Arg(p, static_cast<uint32_t>(c.value), c.base, c.format);
+                                      ? Arg(p, static_cast<int32_t>(c.value), c.base, format)
+                                      : Arg(p, static_cast<uint32_t>(c.value), c.base, format);
         EXPECT_EQ(text.ToString(), std::string("<") + c.expected + ">") << c.value << " " << c.base;
     }
 }
