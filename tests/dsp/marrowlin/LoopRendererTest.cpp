@@ -86,7 +86,9 @@ TEST(LoopRenderer, BlockIsSplitAtASliceBoundary)
     EXPECT_EQ(out[511], 0.25f);
 }
 
-TEST(LoopRenderer, ResyncKeepsTheFractionOfTheLoop)
+// A resync keeps the play position at its fraction of the loop; an audition plays one slice, ends
+// with a resync, and of a start that is no slice's only stops the voices.
+TEST(LoopRenderer, ResyncAuditionStopAndRestart)
 {
     Fixture f(1000, {250, 750}, 120.0f);
     f.renderer.PlayLoop();
@@ -96,25 +98,19 @@ TEST(LoopRenderer, ResyncKeepsTheFractionOfTheLoop)
     EXPECT_EQ(f.loop.GetRenderSlices()[2].outputStart, 1501u);
     EXPECT_EQ(f.renderer.GetNextSlice(), 2u);
     f.Render(900); // past the last slice the next trigger is slice 0 at the top
-    f.SetTempo(60.0f);
-    EXPECT_EQ(f.renderer.GetPosition(), 1899u); // 0.95 * 1999 = 1899.05
+    f.SetTempo(120.0f);
+    EXPECT_EQ(f.renderer.GetPosition(), 949u); // 0.95 * 999 = 949.05
     EXPECT_EQ(f.renderer.GetNextSlice(), 0u);
-}
 
-TEST(LoopRenderer, AuditionStopAndRestart)
-{
-    Fixture f(1000, {250, 750}, 120.0f);
     f.renderer.AuditionSlice(250, 500);
     EXPECT_EQ(f.renderer.GetPlayPosition(), 250u);
     EXPECT_EQ(f.Render(600)[200], 0.25f); // the gate closes 500 frames in
     EXPECT_EQ(f.renderer.GetMode(), LoopRendererMode::Idle);
-
     f.renderer.AuditionSlice(750, 250);
     EXPECT_EQ(f.renderer.GetMode(), LoopRendererMode::Audition);
     f.renderer.Resync();
     EXPECT_FALSE(f.renderer.GetPlayPosition().has_value());
 
-    // A start that is no slice's: the voices stop, the mode stays.
     f.renderer.PlayLoop();
     f.Render(300);
     f.renderer.AuditionSlice(123, 10);
@@ -155,22 +151,18 @@ TEST(LoopRenderer, RunsAtOutputZeroAndAnEmptyTimeline)
 // play position and the read-back under such values are the host simulation's checks.)
 TEST(LoopRenderer, UnusableShapingSilencesSlicesAndNothingElse)
 {
-    using Field = float ShapingSettings::*;
+    using S = ShapingSettings;
     const struct
     {
-        Field field;
+        float S::*field;
         float value;
         bool silent; // whether the slices started under the value are silent
     } cases[] = {
-        {&ShapingSettings::gainDb, NAN, true},
-        {&ShapingSettings::gainDb, INFINITY, true},
-        {&ShapingSettings::gainDb, 200.0f, true},
-        {&ShapingSettings::sustainLevel, NAN, true},
-        {&ShapingSettings::sustainLevel, -1e30f, true},
-        {&ShapingSettings::semitones, INFINITY, true},
-        {&ShapingSettings::semitones, NAN, true},
-        {&ShapingSettings::semitones, 1000.0f, false}, // a finite rate of 2^83
-        {&ShapingSettings::cents, -INFINITY, true},
+        {&S::gainDb, NAN, true},          {&S::gainDb, INFINITY, true},
+        {&S::gainDb, 200.0f, true},       {&S::sustainLevel, NAN, true},
+        {&S::sustainLevel, -1e30f, true}, {&S::semitones, INFINITY, true},
+        {&S::semitones, NAN, true},       {&S::semitones, 1000.0f, false},
+        {&S::cents, -INFINITY, true},
     };
     for (const auto& c : cases)
     {

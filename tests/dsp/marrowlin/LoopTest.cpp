@@ -17,13 +17,6 @@ constexpr float Inf = std::numeric_limits<float>::infinity();
 using Frames = std::vector<uint32_t>;
 using Spanned = std::vector<std::pair<uint32_t, uint32_t>>;
 
-MeterSettings Tempo(float bpm)
-{
-    MeterSettings meter;
-    meter.tempo = bpm;
-    return meter;
-}
-
 // A Loop over two seconds of silence at 44.1 kHz: 240 BPM as two bars of 4/4.
 class LoopTest : public ::testing::Test
 {
@@ -31,8 +24,8 @@ protected:
     void Install(std::vector<SlicePoint> points, float tempo, const ShapingSettings& shaping = {})
     {
         loop.SetSource(&source.audio, false);
-        loop.SetAll(Cuts(std::move(points), 0, source.audio.frameCount), Tempo(tempo), shaping,
-                    false);
+        loop.SetAll(Cuts(std::move(points), 0, source.audio.frameCount),
+                    {.tempo = tempo, .fixedTempo = std::nullopt}, shaping, false);
     }
     Spanned Spans() const
     {
@@ -149,22 +142,21 @@ TEST_F(LoopTest, PinnedSlicesAndTimelineConversions)
     EXPECT_EQ(Each(&RenderSlice::gateHold), (Frames{21159, 21159, 43209}));
     EXPECT_EQ(loop.OutputToSource(88200, 0.0f), 44100u); // 88200 * 88199 / 176399 = 44099.75
     EXPECT_EQ(loop.TicksToOutput(96.0f, 0.0f), 22050u);
-    loop.SetMeter(Tempo(240.0f));
+    loop.SetMeter({.tempo = 240.0f, .fixedTempo = std::nullopt});
     loop.SetOutputSampleRate(88200.0f);
     EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 22050, 88201})); // 96 ticks: 0.25 s
-    loop.SetMeter(Tempo(0));
+    loop.SetMeter({.tempo = 0.0f, .fixedTempo = std::nullopt});
     EXPECT_EQ(loop.GetOutputLength(), 0u);
     EXPECT_EQ(loop.OutputToSource(1234, 0.0f), 1234u);
 }
 
 TEST_F(LoopTest, ShapingOfEverySlice)
 {
-    ShapingSettings shaping;
-    shaping.attackMs = 10.0f;
-    shaping.sustainLevel = 0.25f;
-    shaping.tailFromSoundEnd = 0;
-    shaping.tailLoopPosition = 0.5f;
-    shaping.semitones = 12.0f;
+    ShapingSettings shaping{.attackMs = 10.0f,
+                            .sustainLevel = 0.25f,
+                            .tailLoopPosition = 0.5f,
+                            .tailFromSoundEnd = 0,
+                            .semitones = 12.0f};
     Install({Cut(1000)}, 240.0f, shaping);
     const RenderSlice& first = loop.GetRenderSlices()[0];
     EXPECT_EQ(first.ampAttack, 441u);
@@ -190,17 +182,11 @@ TEST_F(LoopTest, HostileValuesKeepTheSlicesValid)
         points[2].forceOn = 0;
         SlicePoints sensitive = Cuts(points, 0, 20000);
         sensitive.sensitivity = value;
-        MeterSettings meter = Tempo(value);
-        meter.fixedTempo = value;
         loop.SetSource(&source.audio, false);
-        loop.SetAll(sensitive, meter,
-                    {.attackMs = value,
-                     .tailExtension = value,
-                     .tailLoopPosition = value,
-                     .tailFromSoundEnd = 0,
-                     .semitones = value,
-                     .gainDb = value},
-                    false);
+        // Every float of the shaping hostile, the tail placed by the loop position.
+        const ShapingSettings shaping{value, value, value, value, value,
+                                      value, 0,     value, value, value};
+        loop.SetAll(sensitive, {.tempo = value, .fixedTempo = value}, shaping, false);
         loop.SetOutputSampleRate(value);
         loop.SetDetectionWindow(value);
         uint64_t previousEnd = 0;

@@ -71,35 +71,32 @@ TEST_F(SliceRendererTest, RefusesSlicesItCannotPlay)
     EXPECT_TRUE(voice.IsActive());
 }
 
-TEST_F(SliceRendererTest, GainIsFixedWhenASliceStarts)
+// The gain is fixed when a slice starts (that a change leaves the sounding slice alone is the
+// engine's playback check); the rate follows the sample rates and the transposition at once.
+TEST_F(SliceRendererTest, GainAndRateFollowTheShaping)
 {
-    SetShaping(0.0f, 0.0f, -6.0f);
+    // semitones, cents, gain (dB), output rate (0: the source's) -> gain, rate within a tolerance;
+    // the last row is 10^(-6 / 20) and 2^(7.3 / 12)
+    const std::tuple<float, float, float, float, double, double, double> cases[] = {
+        {0, 0, 0, 0, 1.0, 1.0, 0},
+        {12, 0, 20, 0, 10.0, 2.0, 0},
+        {0, -1200, 0, 0, 1.0, 0.5, 0},
+        {0, 0, 0, 22050, 1.0, 2.0, 0},
+        {7, 30, -6, 0, 0.501187, 1.524497, 1e-6},
+    };
+    for (const auto& [semitones, cents, gainDb, outputRate, gain, rate, tolerance] : cases)
+    {
+        SetShaping(semitones, cents, gainDb);
+        loop.SetOutputSampleRate(outputRate);
+        voice.Start(OpenSlice(0, 1000, 100));
+        voice.UpdateRate();
+        EXPECT_NEAR(voice.GetGain().value_or(0.0f), gain, 1e-5) << gainDb;
+        EXPECT_NEAR(voice.GetRate(), rate, tolerance) << semitones << " " << cents;
+    }
     RenderSlice slice = OpenSlice(0, 5000, 10);
     slice.gateAttack = 4;
     voice.Start(slice);
-    EXPECT_NEAR(voice.GetGain().value_or(0.0f), 0.501187, 1e-6); // 10^(-6 / 20)
-    EXPECT_FLOAT_EQ(Render(8)[1][2], -0.25f * 0.5f * 0.501187f);
-    SetShaping(0.0f, 0.0f, 20.0f);
-    EXPECT_NEAR(voice.GetGain().value_or(0.0f), 0.501187, 1e-6);
-    voice.Start(slice);
-    EXPECT_NEAR(voice.GetGain().value_or(0.0f), 10.0, 1e-5);
-}
-
-TEST_F(SliceRendererTest, RateFollowsSampleRatesAndTransposition)
-{
-    voice.Start(OpenSlice(0, 1000, 100));
-    // semitones, cents, output rate (0: the source's) -> rate, within a tolerance
-    const std::tuple<float, float, float, double, double> cases[] = {
-        {0, 0, 0, 1.0, 0},     {12, 0, 0, 2.0, 0},         {0, -1200, 0, 0.5, 0},
-        {0, 0, 22050, 2.0, 0}, {7, 30, 0, 1.524497, 1e-6}, // 2^(7.3 / 12)
-    };
-    for (const auto& [semitones, cents, outputRate, rate, tolerance] : cases)
-    {
-        SetShaping(semitones, cents, 0.0f);
-        loop.SetOutputSampleRate(outputRate);
-        voice.UpdateRate();
-        EXPECT_NEAR(voice.GetRate(), rate, tolerance) << semitones << " " << cents;
-    }
+    EXPECT_FLOAT_EQ(Render(8)[1][2], -0.25f * 0.5f * 0.501187f); // half the attack, -6 dB
 }
 
 TEST_F(SliceRendererTest, HandsTheTailLoopAndAmpAttackToPlayerAndEnvelope)
