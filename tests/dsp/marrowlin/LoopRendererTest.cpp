@@ -51,10 +51,6 @@ struct Fixture
         renderer.Render(frames, channels);
         return out;
     }
-    std::optional<uint32_t> VoiceSlice(uint32_t voice) const
-    {
-        return renderer.GetVoice(voice).GetSliceStart();
-    }
     bool AnyVoiceActive() const
     {
         return renderer.GetVoice(0).IsActive() || renderer.GetVoice(1).IsActive();
@@ -75,8 +71,8 @@ TEST(LoopRenderer, BlockIsSplitAtASliceBoundary)
     ASSERT_EQ(f.loop.GetRenderSlices()[1].outputStart, 300u);
     f.renderer.PlayLoop();
     const std::vector<float> out = f.Render(512);
-    EXPECT_EQ(f.VoiceSlice(0), 0u);
-    EXPECT_EQ(f.VoiceSlice(1), 600u);
+    EXPECT_EQ(f.renderer.GetVoice(0).GetSliceStart(), 0u);
+    EXPECT_EQ(f.renderer.GetVoice(1).GetSliceStart(), 600u);
     EXPECT_EQ(f.renderer.GetPosition(), 512u);
     EXPECT_EQ(f.renderer.GetNextVoice(), 0u);
     EXPECT_EQ(f.renderer.GetPlayPosition(), 600u + 212u); // the latest voice reports
@@ -124,7 +120,7 @@ TEST(LoopRenderer, ResyncAuditionStopAndRestart)
     f.renderer.PlayLoop();
     EXPECT_FALSE(f.AnyVoiceActive());
     EXPECT_EQ(f.Render(100)[50], 0.5f);
-    EXPECT_EQ(f.VoiceSlice(0), 0u);
+    EXPECT_EQ(f.renderer.GetVoice(0).GetSliceStart(), 0u);
     EXPECT_EQ(f.renderer.GetNextVoice(), 1u);
 }
 
@@ -135,7 +131,7 @@ TEST(LoopRenderer, RunsAtOutputZeroAndAnEmptyTimeline)
     ASSERT_EQ(f.loop.GetRenderSlices()[1].outputStart, 0u);
     f.renderer.PlayLoop();
     EXPECT_EQ(f.Render(200)[150], 0.25f);
-    EXPECT_EQ(f.VoiceSlice(0), 300u);
+    EXPECT_EQ(f.renderer.GetVoice(0).GetSliceStart(), 300u);
     EXPECT_EQ(f.renderer.GetNextSlice(), 2u);
 
     f.SetTempo(0.0f); // the Loop keeps its slices but has no output length
@@ -171,7 +167,6 @@ TEST(LoopRenderer, UnusableShapingSilencesSlicesAndNothingElse)
         shaping.decayMs = 1.0f; // the sustain level applies from frame 44 of each slice
         shaping.sustainLevel = 0.5f;
         f.loop.SetShaping(shaping);
-        f.renderer.Resync();
         f.renderer.PlayLoop();
         f.Render(500);
 
