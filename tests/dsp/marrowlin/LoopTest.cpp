@@ -92,33 +92,20 @@ TEST_F(LoopTest, MeterAndMarkersFromTheSource)
     EXPECT_EQ(Spans(), (Spanned{{0, 300}, {300, 5000}, {5000, 88200}}));
 }
 
+// Flags deleted, lockedOn, forceOff, forceOn and conditional (in order of precedence),
+// sensitivity, strength, the use flags and whether conditional points count -> active. Without
+// flags a point is active when its strength passes the sensitivity.
 TEST_F(LoopTest, PointActivity)
 {
-    auto judge = [&](SlicePoint point, float sensitivity, uint8_t useFlag, bool conditional)
-    {
-        SlicePoints points = Cuts({point}, 0, 1000);
-        points.sensitivity = sensitivity;
-        points.useMarkers = points.useDetected = points.useUser = useFlag;
-        loop.SetAll(points, MeterSettings{}, ShapingSettings{}, true);
-        return std::make_pair(loop.PassesSensitivity(0), loop.IsPointActive(0, conditional));
+    const std::tuple<const char*, float, float, uint8_t, bool, bool> cases[] = {
+        {"00000", 0.5f, 0.25f, 1, false, true}, {"00000", 0.5f, 0.2499f, 1, false, false},
+        {"00000", 1.0f, 0.0f, 1, false, true},  {"00000", 0.0f, 1.0f, 1, false, false},
+        {"00000", NaN, 1.0f, 1, false, false},  {"11010", 1, 1, 1, false, false},
+        {"01100", 1, -1, 1, false, true},       {"00110", 1, 1, 1, false, false},
+        {"00011", 1, -1, 1, false, true},       {"00001", 1, 1, 1, false, false},
+        {"00001", 1, 1, 1, true, true},         {"01000", 1, 1, 0, false, false},
     };
-    const std::tuple<float, float, bool> strengths[] = {
-        {0.5f, 0.25f, true}, {0.5f, 0.2499f, false}, {1.0f, 0.0f, true},
-        {0.0f, 1.0f, false}, {NaN, 1.0f, false},
-    };
-    for (const auto& [sensitivity, strength, passes] : strengths)
-    {
-        SlicePoint point;
-        point.strength = strength;
-        EXPECT_EQ(judge(point, sensitivity, 1, false), std::make_pair(passes, passes))
-            << sensitivity << " " << strength;
-    }
-    // deleted, lockedOn, forceOff, forceOn, conditional, in order of precedence
-    const std::tuple<const char*, float, bool, bool> cases[] = {
-        {"11010", 1, false, false}, {"01100", -1, false, true}, {"00110", 1, false, false},
-        {"00011", -1, false, true}, {"00001", 1, false, false}, {"00001", 1, true, true},
-    };
-    for (const auto& [flags, strength, include, active] : cases)
+    for (const auto& [flags, sensitivity, strength, use, conditional, active] : cases)
     {
         SlicePoint point;
         point.strength = strength;
@@ -126,11 +113,12 @@ TEST_F(LoopTest, PointActivity)
                              &point.conditional};
         for (int i = 0; i < 5; ++i)
             *fields[i] = flags[i] == '1';
-        EXPECT_EQ(judge(point, 1.0f, 1, include).second, active) << flags;
+        SlicePoints points = Cuts({point}, 0, 1000);
+        points.sensitivity = sensitivity;
+        points.useMarkers = points.useDetected = points.useUser = use;
+        loop.SetAll(points, MeterSettings{}, ShapingSettings{}, true);
+        EXPECT_EQ(loop.IsPointActive(0, conditional), active) << flags << " " << strength;
     }
-    SlicePoint locked;
-    locked.lockedOn = 1;
-    EXPECT_FALSE(judge(locked, 1.0f, 0, false).second);
 }
 
 TEST_F(LoopTest, PinnedSlicesAndTimelineConversions)

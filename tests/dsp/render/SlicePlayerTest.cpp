@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <numeric>
 #include <vector>
 
 using DSP::PlayerState;
@@ -42,8 +43,7 @@ TEST(SlicePlayer, CopiesASliceThenStops)
     EXPECT_EQ(source.player.GetCrossfade(), 0u);
     uint32_t sink = 0;
     Floats expected(32, 0.0f);
-    for (uint32_t j = 0; j < 20; ++j)
-        expected[j] = float(j);
+    std::iota(expected.begin(), expected.begin() + 20, 0.0f);
     EXPECT_EQ(source.Play(32, &sink), expected);
     EXPECT_EQ(source.player.GetState(), PlayerState::Stopped);
     EXPECT_EQ(sink, 30u);
