@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 
 using Util::Arg;
 using Util::SharedString;
@@ -16,30 +17,20 @@ TEST(Arg, PlaceholderRules)
     const SharedString sentence("Can't extract %1 bytes at position %2, total size %3");
     EXPECT_EQ(Arg(Arg(Arg(sentence, 4u), 8u), 10u).ToString(),
               "Can't extract 4 bytes at position 8, total size 10");
-    const struct
-    {
-        const char *pattern, *replacement, *expected;
-    } cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"%2 then %1", "one", "%2 then one"},       {"%1-%1", "X", "X-%1"}, {"%12", "R", "R2"},
         {"no placeholder", "!", "no placeholder!"}, {"50%", "x", "50%x"},   {"", "only", "only"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Arg(SharedString(c.pattern), SharedString(c.replacement)).ToString(), c.expected)
-            << c.pattern;
+    for (const auto& [pattern, replacement, expected] : cases)
+        EXPECT_EQ(Arg(SharedString(pattern), SharedString(replacement)).ToString(), expected);
 }
 
 // Negative values go through the signed overload. Bases outside 2..36 fall back to 10; the width
 // alone does not pad, and the sign counts towards it.
 TEST(Arg, NumbersInEachBase)
 {
-    const struct
-    {
-        int64_t value;
-        int32_t base;
-        uint32_t width;
-        bool zeroPad;
-        const char* expected;
-    } cases[] = {
+    // value, base, width, zero padding -> text
+    const std::tuple<int64_t, int32_t, uint32_t, bool, const char*> cases[] = {
         {-1, 10, 0, false, "-1"},       {-1, 16, 0, false, "FFFFFFFF"},
         {255, 2, 0, false, "11111111"}, {255, 1, 0, false, "255"},
         {255, 37, 0, false, "255"},     {4294967295, 36, 0, false, "1Z141Z3"},
@@ -48,12 +39,11 @@ TEST(Arg, NumbersInEachBase)
         {-42, 10, 5, true, "-0042"},
     };
     const SharedString p("<%1>");
-    for (const auto& c : cases)
+    for (const auto& [value, base, width, zeroPad, expected] : cases)
     {
-        const Util::ArgFormat format{c.width, c.zeroPad};
-        const SharedString text = c.value < 0
-                                      ? Arg(p, static_cast<int32_t>(c.value), c.base, format)
-                                      : Arg(p, static_cast<uint32_t>(c.value), c.base, format);
-        EXPECT_EQ(text.ToString(), std::string("<") + c.expected + ">") << c.value << " " << c.base;
+        const Util::ArgFormat format{width, zeroPad};
+        const SharedString text = value < 0 ? Arg(p, static_cast<int32_t>(value), base, format)
+                                            : Arg(p, static_cast<uint32_t>(value), base, format);
+        EXPECT_EQ(text.ToString(), std::string("<") + expected + ">") << value << " " << base;
     }
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 using namespace DSP::Marrowlin;
@@ -21,15 +22,11 @@ struct Fixture
         : audio(frames)
     {
         std::vector<SlicePoint> points;
-        float level = 0.5f;
         for (uint32_t j = 0; j < frames; ++j)
         {
             if (points.size() < cuts.size() && j == cuts[points.size()])
-            {
                 points.push_back(Cut(j));
-                level *= 0.5f;
-            }
-            audio.data[0][j] = level;
+            audio.data[0][j] = std::ldexp(0.5f, -int(points.size()));
         }
         points[0].tickPosition = firstTick;
         meter.fixedTempo = 120.0f;
@@ -148,19 +145,15 @@ TEST(LoopRenderer, RunsAtOutputZeroAndAnEmptyTimeline)
 TEST(LoopRenderer, UnusableShapingSilencesSlicesAndNothingElse)
 {
     using S = ShapingSettings;
-    const struct
-    {
-        float S::*field;
-        float value;
-        bool silent; // whether the slices started under the value are silent
-    } cases[] = {
+    // field, value, whether the slices started under the value are silent
+    const std::tuple<float S::*, float, bool> cases[] = {
         {&S::gainDb, NAN, true},          {&S::gainDb, INFINITY, true},
         {&S::gainDb, 200.0f, true},       {&S::sustainLevel, NAN, true},
         {&S::sustainLevel, -1e30f, true}, {&S::semitones, INFINITY, true},
         {&S::semitones, NAN, true},       {&S::semitones, 1000.0f, false},
         {&S::cents, -INFINITY, true},
     };
-    for (const auto& c : cases)
+    for (const auto& [field, value, silent] : cases)
     {
         Fixture f(4000, {1000, 2000, 3000}, 120.0f);
         ShapingSettings shaping = f.loop.GetShapingSettings();
@@ -171,20 +164,20 @@ TEST(LoopRenderer, UnusableShapingSilencesSlicesAndNothingElse)
         f.Render(500);
 
         const ShapingSettings sane = shaping;
-        shaping.*c.field = c.value;
+        shaping.*field = value;
         f.loop.SetShaping(shaping);
         f.renderer.Resync();
         const std::vector<float> bad = f.Render(1500); // slice 1 starts at 500 in this block
-        if (c.silent)
+        if (silent)
         {
             EXPECT_EQ(std::vector<float>(bad.begin() + 500, bad.end()),
                       std::vector<float>(1000, 0.0f))
-                << c.value;
+                << value;
         }
 
         f.loop.SetShaping(sane);
         f.renderer.Resync();
         const std::vector<float> healed = f.Render(1000); // slice 2 from frame 0 on
-        EXPECT_EQ(healed[100], 0.125f * 0.5f) << c.value; // its level at the sustain
+        EXPECT_EQ(healed[100], 0.125f * 0.5f) << value;   // its level at the sustain
     }
 }

@@ -24,28 +24,23 @@ TEST(ComputeGate, WorkedLengths)
     // A 4410-frame slice at 44.1 kHz in and out; lengths in output frames. A slot of 0.1 ms
     // totals round(1.6 ms) = 71 frames against fades of 9 + 66, so the hold wraps to 2^32 - 4 and
     // the gate stays open.
-    const struct
-    {
-        double semitones;
-        std::optional<double> stretch;
-        double extension;
-        bool byPlayTime;
-        uint32_t attack, hold, release;
-    } cases[] = {
-        {0, 2.0, 0.0, false, 9, 4225, 176},          {0, 2.0, 0.5, false, 9, 4225, 2381},
-        {0, 0.5, 0.0, false, 9, 2196, 66},           {0, 1.5, 0.25, false, 9, 4224, 728},
-        {0, 1.5, 0.25, true, 9, 4225, 1279},         {0, 4.0, 1.0, false, 9, 4225, 4586},
-        {0, std::nullopt, 1.0, false, 9, 4225, 176}, {12, 2.0, 0.0, false, 9, 2020, 176},
-        {0, 0.001, 0.0, false, 9, 4294967292u, 66},  {0, -1.0, 0.0, false, 9, 4294967221u, 66},
-        {1e300, 2.0, 0.0, false, 0, 0, 0},
-    };
-    for (const auto& c : cases)
+    // semitones, stretch, tail extension, by play time -> attack, hold, release
+    const std::tuple<double, std::optional<double>, double, bool, uint32_t, uint32_t, uint32_t>
+        cases[] = {
+            {0, 2.0, 0.0, false, 9, 4225, 176},          {0, 2.0, 0.5, false, 9, 4225, 2381},
+            {0, 0.5, 0.0, false, 9, 2196, 66},           {0, 1.5, 0.25, false, 9, 4224, 728},
+            {0, 1.5, 0.25, true, 9, 4225, 1279},         {0, 4.0, 1.0, false, 9, 4225, 4586},
+            {0, std::nullopt, 1.0, false, 9, 4225, 176}, {12, 2.0, 0.0, false, 9, 2020, 176},
+            {0, 0.001, 0.0, false, 9, 4294967292u, 66},  {0, -1.0, 0.0, false, 9, 4294967221u, 66},
+            {1e300, 2.0, 0.0, false, 0, 0, 0},
+        };
+    for (const auto& [semitones, stretch, extension, byPlayTime, attack, hold, release] : cases)
     {
         const GateLengths gate =
-            ComputeGate(c.semitones, 4410, 44100, 44100, c.stretch, c.extension, c.byPlayTime);
+            ComputeGate(semitones, 4410, 44100, 44100, stretch, extension, byPlayTime);
         EXPECT_EQ(std::tuple(gate.attack, gate.hold, gate.release),
-                  std::tuple(c.attack, c.hold, c.release))
-            << c.stretch.value_or(-99) << " " << c.extension;
+                  std::tuple(attack, hold, release))
+            << stretch.value_or(-99) << " " << extension;
     }
     EXPECT_EQ(ComputeGate(0, 4410, NAN, 44100, 2.0, 0.0, false).hold, 0u);
 }
