@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 #include <vector>
@@ -168,12 +169,9 @@ TEST(LoopRenderer, UnusableShapingSilencesSlicesAndNothingElse)
         f.loop.SetShaping(shaping);
         f.renderer.Resync();
         const std::vector<float> bad = f.Render(1500); // slice 1 starts at 500 in this block
-        if (silent)
-        {
-            EXPECT_EQ(std::vector<float>(bad.begin() + 500, bad.end()),
-                      std::vector<float>(1000, 0.0f))
-                << value;
-        }
+        const bool quiet =
+            std::all_of(bad.begin() + 500, bad.end(), [](float v) { return v == 0; });
+        EXPECT_TRUE(quiet || !silent) << value;
 
         f.loop.SetShaping(sane);
         f.renderer.Resync();

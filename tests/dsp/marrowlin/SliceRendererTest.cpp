@@ -26,10 +26,6 @@ protected:
         loop.SetSource(&audio.audio, false);
         voice.SetSource(&audio.audio);
     }
-    void SetShaping(float semitones, float cents, float gainDb)
-    {
-        loop.SetShaping({.semitones = semitones, .cents = cents, .gainDb = gainDb});
-    }
     Stereo Render(uint32_t frames, float fill = 0.0f)
     {
         Stereo out(2, std::vector<float>(frames, fill));
@@ -86,7 +82,7 @@ TEST_F(SliceRendererTest, GainAndRateFollowTheShaping)
     };
     for (const auto& [semitones, cents, gainDb, outputRate, gain, rate, tolerance] : cases)
     {
-        SetShaping(semitones, cents, gainDb);
+        loop.SetShaping({.semitones = semitones, .cents = cents, .gainDb = gainDb});
         loop.SetOutputSampleRate(outputRate);
         voice.Start(OpenSlice(0, 1000, 100));
         voice.UpdateRate();
