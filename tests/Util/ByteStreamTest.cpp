@@ -16,20 +16,6 @@ using Bytes = std::vector<uint8_t>;
 namespace
 {
 
-// The message of the stream exception a call throws, or "".
-template <class Call> std::string FailureMessage(Call call)
-{
-    try
-    {
-        call();
-    }
-    catch (const Util::Exception::DataStreamIO& error)
-    {
-        return error.Message().ToString();
-    }
-    return "";
-}
-
 // Writes value in every byte order (only 0 and 1 are little-endian), checks its bytes against
 // the little-endian image or its mirror, and reads it back.
 template <class T> void ExpectImage(T value, T (ByteStream::*read)(), const Bytes& little)
@@ -123,7 +109,16 @@ TEST(ByteStream, FailedReadsReportAndChangeNothing)
     {
         ByteStream stream(c.contents);
         stream.SetPosition(c.position);
-        EXPECT_EQ(FailureMessage([&] { c.read(stream); }), c.message);
+        std::string message;
+        try
+        {
+            c.read(stream);
+        }
+        catch (const Util::Exception::DataStreamIO& error)
+        {
+            message = error.Message().ToString();
+        }
+        EXPECT_EQ(message, c.message);
         EXPECT_EQ(stream.Position(), c.positionAfter) << c.message;
         EXPECT_EQ(stream.Bytes(), c.contents) << c.message;
         EXPECT_TRUE(text.IsNull()) << c.message;

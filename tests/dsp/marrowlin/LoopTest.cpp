@@ -121,24 +121,8 @@ TEST_F(LoopTest, PointActivity)
     }
 }
 
-TEST_F(LoopTest, PinnedSlicesAndTimelineConversions)
-{
-    Install({Cut(0), Cut(22050, 96.0f), Cut(44100)}, 120.0f, {.tailExtension = 0.5f});
-    EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 22050, 88201}));
-    // Unpinned 500 ms in a 1000 ms slot: release 20 + 250 ms. Pinned at ratio 1: no gap to fill.
-    EXPECT_EQ(Each(&RenderSlice::gateRelease), (Frames{11907, 882, 22932}));
-    EXPECT_EQ(Each(&RenderSlice::gateHold), (Frames{21159, 21159, 43209}));
-    EXPECT_EQ(loop.OutputToSource(88200, 0.0f), 44100u); // 88200 * 88199 / 176399 = 44099.75
-    EXPECT_EQ(loop.TicksToOutput(96.0f, 0.0f), 22050u);
-    loop.SetMeter({.tempo = 240.0f, .fixedTempo = std::nullopt});
-    loop.SetOutputSampleRate(88200.0f);
-    EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 22050, 88201})); // 96 ticks: 0.25 s
-    loop.SetMeter({.tempo = 0.0f, .fixedTempo = std::nullopt});
-    EXPECT_EQ(loop.GetOutputLength(), 0u);
-    EXPECT_EQ(loop.OutputToSource(1234, 0.0f), 1234u);
-}
-
-TEST_F(LoopTest, ShapingOfEverySlice)
+// The shaping every slice carries, pinned slices and timeline conversions.
+TEST_F(LoopTest, RenderSlicesTimingAndShaping)
 {
     ShapingSettings shaping{.attackMs = 10.0f,
                             .sustainLevel = 0.25f,
@@ -159,6 +143,20 @@ TEST_F(LoopTest, ShapingOfEverySlice)
     shaping.tailFromSoundEnd = 1; // silent audio: the sound ends where the slice starts
     loop.SetShaping(shaping);
     EXPECT_EQ(Each(&RenderSlice::tailLoopStart), (Frames{0, 0}));
+
+    Install({Cut(0), Cut(22050, 96.0f), Cut(44100)}, 120.0f, {.tailExtension = 0.5f});
+    EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 22050, 88201}));
+    // Unpinned 500 ms in a 1000 ms slot: release 20 + 250 ms. Pinned at ratio 1: no gap to fill.
+    EXPECT_EQ(Each(&RenderSlice::gateRelease), (Frames{11907, 882, 22932}));
+    EXPECT_EQ(Each(&RenderSlice::gateHold), (Frames{21159, 21159, 43209}));
+    EXPECT_EQ(loop.OutputToSource(88200, 0.0f), 44100u); // 88200 * 88199 / 176399 = 44099.75
+    EXPECT_EQ(loop.TicksToOutput(96.0f, 0.0f), 22050u);
+    loop.SetMeter({.tempo = 240.0f, .fixedTempo = std::nullopt});
+    loop.SetOutputSampleRate(88200.0f);
+    EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 22050, 88201})); // 96 ticks: 0.25 s
+    loop.SetMeter({.tempo = 0.0f, .fixedTempo = std::nullopt});
+    EXPECT_EQ(loop.GetOutputLength(), 0u);
+    EXPECT_EQ(loop.OutputToSource(1234, 0.0f), 1234u);
 }
 
 TEST_F(LoopTest, HostileValuesKeepTheSlicesValid)

@@ -97,42 +97,40 @@ TEST(SettingsChunk, Layout)
         EXPECT_EQ(At<float>(chunk, offset), value) << offset;
 }
 
-TEST(SettingsChunk, ReadingRestoresStoredFieldsAndKeepsTheOthers)
+// A read restores the stored fields and keeps the others; a refused chunk changes nothing, and
+// a truncated one stops where its data runs out.
+TEST(SettingsChunk, ReadingRestoresStoredFieldsOrRefuses)
 {
+    const Bytes good = Write(Sample());
     Settings target;
     target.meter.ticksPerBeat = 480;
     target.shaping.sustainLevel = 0.3f;
     target.slicePoints.points.resize(3);
     target.slicePoints.points[0].tickPosition = 192.0f;
-    Bytes longer = Write(Sample());
+    Bytes longer = good;
     longer.push_back(0xAB); // past the stored length: ignored
     ASSERT_TRUE(Read(longer, target));
-    EXPECT_EQ(Write(target), Write(Sample()));
+    EXPECT_EQ(Write(target), good);
     EXPECT_EQ(target.meter.ticksPerBeat, 480u);
     ASSERT_EQ(target.slicePoints.points.size(), 2u);
     EXPECT_EQ(target.slicePoints.points[0].tickPosition, 192.0f);
     ASSERT_TRUE(Read(Write(Settings{}), target));
     EXPECT_EQ(Write(target), Write(Settings{}));
     EXPECT_EQ(target.shaping.sustainLevel, 0.3f); // not stored
-}
 
-TEST(SettingsChunk, RefusedAndTruncatedChunks)
-{
-    const Bytes good = Write(Sample());
     Bytes magic = good, version = good, tooLong = good;
     magic[3] = 0x11;
     version[4] = 2;
     PutU32(tooLong, 8, uint32_t(good.size() - 7));
     for (const Bytes& bytes : {magic, version, tooLong, Bytes()})
     {
-        Settings target = Sample();
-        EXPECT_FALSE(Read(bytes, target)) << bytes.size();
-        EXPECT_EQ(Write(target), good) << bytes.size();
+        Settings refused = Sample();
+        EXPECT_FALSE(Read(bytes, refused)) << bytes.size();
+        EXPECT_EQ(Write(refused), good) << bytes.size();
     }
 
     Bytes cut(good.begin(), good.begin() + 23 + 38); // right after the two points
     PutU32(cut, 8, uint32_t(cut.size() - 8));
-    Settings target;
     target.slicePoints.regionEnd = 4;
     ASSERT_FALSE(Read(cut, target));
     EXPECT_EQ(target.slicePoints.sensitivity, 0.5f);
