@@ -12,7 +12,7 @@ using Util::SharedString;
 // The smallest digit goes first wherever it is, among equal digits only the leftmost, a single
 // digit is read, and without a placeholder (a trailing percent sign has no digit) the text is
 // appended.
-TEST(Arg, PlaceholderRules)
+TEST(Arg, PlaceholdersAndNumbers)
 {
     const SharedString sentence("Can't extract %1 bytes at position %2, total size %3");
     EXPECT_EQ(Arg(Arg(Arg(sentence, 4u), 8u), 10u).ToString(),
@@ -23,14 +23,10 @@ TEST(Arg, PlaceholderRules)
     };
     for (const auto& [pattern, replacement, expected] : cases)
         EXPECT_EQ(Arg(SharedString(pattern), SharedString(replacement)).ToString(), expected);
-}
 
-// Negative values go through the signed overload. Bases outside 2..36 fall back to 10; the width
-// alone does not pad, and the sign counts towards it.
-TEST(Arg, NumbersInEachBase)
-{
-    // value, base, width, zero padding -> text
-    const std::tuple<int64_t, int32_t, uint32_t, bool, const char*> cases[] = {
+    // value, base, width, zero padding -> text. Negative values take the signed overload; bases
+    // outside 2..36 fall back to 10; the width alone does not pad, and the sign counts towards it.
+    const std::tuple<int64_t, int32_t, uint32_t, bool, const char*> numbers[] = {
         {-1, 10, 0, false, "-1"},       {-1, 16, 0, false, "FFFFFFFF"},
         {255, 2, 0, false, "11111111"}, {255, 1, 0, false, "255"},
         {255, 37, 0, false, "255"},     {4294967295, 36, 0, false, "1Z141Z3"},
@@ -39,11 +35,11 @@ TEST(Arg, NumbersInEachBase)
         {-42, 10, 5, true, "-0042"},
     };
     const SharedString p("<%1>");
-    for (const auto& [value, base, width, zeroPad, expected] : cases)
+    for (const auto& [value, base, width, zeroPad, text] : numbers)
     {
         const Util::ArgFormat format{width, zeroPad};
-        const SharedString text = value < 0 ? Arg(p, static_cast<int32_t>(value), base, format)
-                                            : Arg(p, static_cast<uint32_t>(value), base, format);
-        EXPECT_EQ(text.ToString(), std::string("<") + expected + ">") << value << " " << base;
+        const SharedString out = value < 0 ? Arg(p, static_cast<int32_t>(value), base, format)
+                                           : Arg(p, static_cast<uint32_t>(value), base, format);
+        EXPECT_EQ(out.ToString(), std::string("<") + text + ">") << value << " " << base;
     }
 }

@@ -48,7 +48,8 @@ protected:
 
 } // namespace
 
-TEST_F(LoopTest, AnalysedTwoBarLoopStartsUnstretched)
+// Analysed without a meter of its own the loop is two bars of 4/4 and starts unstretched.
+TEST_F(LoopTest, AnalysisSetsMeterTempoAndMarkers)
 {
     EXPECT_GE(loop.GetRenderSlices().capacity(), 200u);
     loop.SetSource(&source.audio, true);
@@ -73,16 +74,14 @@ TEST_F(LoopTest, AnalysedTwoBarLoopStartsUnstretched)
     meter.fixedTempo = 100.0f;
     EXPECT_EQ(Loop::LoopTempo(48000, loop.GetSlicePoints(), meter), 100.0);
     EXPECT_EQ(Loop::LoopTempo(0, loop.GetSlicePoints(), MeterSettings{}), 0.0);
-}
 
-TEST_F(LoopTest, MeterAndMarkersFromTheSource)
-{
+    // A meter and markers that come with the source.
     source.audio.totalBeats = 7;
     source.audio.beatsPerBar = 3;
     source.audio.beatUnit = 8;
     source.audio.markerPositions = {5000, 88200, 100000, 300};
     loop.SetSource(&source.audio, true);
-    const MeterSettings& meter = loop.GetMeterSettings();
+    meter = loop.GetMeterSettings();
     EXPECT_EQ(Frames({meter.bars, meter.extraBeats, meter.beatsPerBar, meter.beatUnit}),
               (Frames{2, 1, 3, 8}));
     const auto& points = loop.GetSlicePoints().points;

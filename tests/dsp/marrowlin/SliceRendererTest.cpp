@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
 #include <tuple>
 #include <vector>
 
@@ -98,12 +99,10 @@ TEST_F(SliceRendererTest, GainAndRateFollowTheShaping)
 TEST_F(SliceRendererTest, HandsTheTailLoopAndAmpAttackToPlayerAndEnvelope)
 {
     // A ramp on the left makes every read visible: frame k of the source holds k.
-    for (uint32_t k = 0; k < 30000; ++k)
-        audio.data[0][k] = static_cast<float>(k);
+    std::iota(audio.data[0].begin(), audio.data[0].end(), 0.0f);
     RenderSlice slice = OpenSlice(1000, 8, 16);
-    slice.tailLoopStart = 4; // tail 4..8, hard turns
-    slice.tailCrossfade = 0;
-    slice.ampAttack = 4; // bent attack, then a long hold at 1
+    slice.tailLoopStart = 4; // tail 4..8 without a crossfade: hard turns
+    slice.ampAttack = 4;     // bent attack, then a long hold at 1
     slice.ampHold = 100;
     voice.Start(slice);
     const Stereo out = Render(16);
