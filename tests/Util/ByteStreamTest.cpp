@@ -36,7 +36,7 @@ template <class T> void ExpectImage(T value, T (ByteStream::*read)(), const Byte
 
 } // namespace
 
-TEST(ByteStream, ByteImagesAndReadBack)
+TEST(ByteStream, WritesImagesGrowOverwriteAndTransferRawBytes)
 {
     ExpectImage(1, &ByteStream::ReadInt, {1, 0, 0, 0});
     ExpectImage(1.5, &ByteStream::ReadDouble, {0, 0, 0, 0, 0, 0, 0xF8, 0x3F});
@@ -45,10 +45,7 @@ TEST(ByteStream, ByteImagesAndReadBack)
                 {0xF8, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE});
     ExpectImage(true, &ByteStream::ReadBool, {1});
     EXPECT_TRUE(ByteStream(Bytes{7}).ReadBool()); // any non-zero byte reads as true
-}
 
-TEST(ByteStream, WritesGrowOverwriteAndTransferRawBytes)
-{
     ByteStream stream;
     EXPECT_TRUE(stream.AtEnd());
     stream.SetPosition(10); // past the end: the gap is filled with zeros

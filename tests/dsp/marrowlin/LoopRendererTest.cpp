@@ -30,7 +30,6 @@ struct Fixture
             audio.data[0][j] = std::ldexp(0.5f, -int(points.size()));
         }
         points[0].tickPosition = firstTick;
-        meter.fixedTempo = 120.0f;
         meter.tempo = tempo;
         loop.SetSource(&audio.audio, false);
         loop.SetAll(Cuts(points, 0, frames), meter, {.tailFromSoundEnd = 0}, false);
@@ -49,14 +48,10 @@ struct Fixture
         renderer.Render(frames, channels);
         return out;
     }
-    bool AnyVoiceActive() const
-    {
-        return renderer.GetVoice(0).IsActive() || renderer.GetVoice(1).IsActive();
-    }
 
     PlanarSource audio;
     Loop loop;
-    MeterSettings meter;
+    MeterSettings meter{.fixedTempo = 120.0f};
     LoopRenderer renderer{&loop};
 };
 
@@ -110,13 +105,13 @@ TEST(LoopRenderer, ResyncAuditionStopAndRestart)
     f.renderer.AuditionSlice(123, 10);
     EXPECT_EQ(f.renderer.GetMode(), LoopRendererMode::LoopPlayback);
     EXPECT_EQ(f.renderer.GetPosition(), 0u);
-    EXPECT_FALSE(f.AnyVoiceActive());
+    EXPECT_FALSE(f.renderer.GetVoice(0).IsActive() || f.renderer.GetVoice(1).IsActive());
 
     f.Render(600);
     f.renderer.Stop();
     EXPECT_FALSE(f.renderer.GetPlayPosition().has_value());
     f.renderer.PlayLoop();
-    EXPECT_FALSE(f.AnyVoiceActive());
+    EXPECT_FALSE(f.renderer.GetVoice(0).IsActive() || f.renderer.GetVoice(1).IsActive());
     EXPECT_EQ(f.Render(100)[50], 0.5f);
     EXPECT_EQ(f.renderer.GetVoice(0).GetSliceStart(), 0u);
     EXPECT_EQ(f.renderer.GetNextVoice(), 1u);

@@ -52,7 +52,8 @@ RenderSlice OpenSlice(uint32_t start, uint32_t length, uint32_t open)
 
 } // namespace
 
-TEST_F(SliceRendererTest, RefusesSlicesItCannotPlay)
+// A start refuses slices that do not fit the source and takes the gain and rate from the loop.
+TEST_F(SliceRendererTest, StartRefusesUnplayableSlicesAndTakesGainAndRate)
 {
     for (const RenderSlice& slice :
          {OpenSlice(0, 0, 100), OpenSlice(29950, 51, 100), OpenSlice(10, 0xFFFFFFFFu, 100)})
@@ -66,12 +67,9 @@ TEST_F(SliceRendererTest, RefusesSlicesItCannotPlay)
     EXPECT_EQ(Render(64, 3.0f)[0], std::vector<float>(64, 3.0f));
     voice.Start(OpenSlice(29950, 50, 100)); // ends exactly at the last frame
     EXPECT_TRUE(voice.IsActive());
-}
 
-// The gain is fixed when a slice starts (that a change leaves the sounding slice alone is the
-// engine's playback check); the rate follows the sample rates and the transposition at once.
-TEST_F(SliceRendererTest, GainAndRateFollowTheShaping)
-{
+    // The gain is fixed when a slice starts (that a change leaves the sounding slice alone is the
+    // engine's playback check); the rate follows the sample rates and the transposition at once.
     // semitones, cents, gain (dB), output rate (0: the source's) -> gain, rate within a tolerance;
     // the last row is 10^(-6 / 20) and 2^(7.3 / 12)
     const std::tuple<float, float, float, float, double, double, double> cases[] = {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <optional>
 #include <tuple>
 
@@ -12,11 +11,10 @@ using namespace DSP::Marrowlin;
 
 TEST(RoundToFrame, HalvesAwayFromZeroAndSaturates)
 {
-    EXPECT_EQ(RoundToFrame(2.5), 3u);
-    EXPECT_EQ(RoundToFrame(2.4999), 2u);
-    EXPECT_EQ(RoundToFrame(-7.0), 0u);
-    EXPECT_EQ(RoundToFrame(double(NAN)), 0u);
-    EXPECT_EQ(RoundToFrame(1e300), std::numeric_limits<uint32_t>::max());
+    const std::pair<double, uint32_t> cases[] = {
+        {2.5, 3}, {2.4999, 2}, {-7.0, 0}, {NAN, 0}, {1e300, 4294967295u}};
+    for (const auto& [x, frame] : cases)
+        EXPECT_EQ(RoundToFrame(x), frame) << x;
 }
 
 TEST(ComputeGate, WorkedLengths)
