@@ -34,5 +34,4 @@ TEST(ExceptionBase, DescribesItsThrowSite)
         EXPECT_EQ(error.Describe().ToString(), base + "\nDataStreamIO\n");
         EXPECT_EQ(copy.Describe().ToString(), base);
     }
-    errno = 0;
 }

@@ -28,15 +28,6 @@ void PutU32(Bytes& b, std::size_t offset, uint32_t value)
     std::memcpy(b.data() + offset, &value, sizeof value);
 }
 
-SlicePoint Point(uint32_t kind, uint32_t position, float strength)
-{
-    SlicePoint p = Cut(position);
-    p.kind = kind;
-    p.sourcePosition = position + 7;
-    p.strength = strength;
-    return p;
-}
-
 struct Settings
 {
     SlicePoints slicePoints;
@@ -48,9 +39,11 @@ struct Settings
 Settings Sample()
 {
     Settings s;
-    s.slicePoints = Cuts({Point(Marker, 1000, 0.75f), Point(Detected, 22050, 0.125f)}, 16, 88200);
-    s.slicePoints.points[1].forceOn = 0;
-    s.slicePoints.points[1].conditional = s.slicePoints.points[1].forceOff = 1;
+    // kind, found at, cuts at, output frame, tick, forceOn, conditional, forceOff, lockedOn,
+    // deleted, strength
+    s.slicePoints = Cuts({{Marker, 1007, 1000, 0, -1.0f, 1, 0, 0, 0, 0, 0.75f},
+                          {Detected, 22057, 22050, 0, -1.0f, 0, 1, 1, 0, 0, 0.125f}},
+                         16, 88200);
     s.slicePoints.sensitivity = 0.5f;
     s.slicePoints.useDetected = 0;
     s.meter = {3, 1, 7, 8, 120.0f, std::nullopt, 96, 1};
