@@ -165,8 +165,7 @@ TEST_F(LoopTest, HostileValuesKeepTheSlicesValid)
         std::vector<SlicePoint> points = {Cut(0), Cut(3000, value), Cut(9000), Cut(4000000000u)};
         points[2].strength = value;
         points[2].forceOn = 0;
-        SlicePoints sensitive = Cuts(points, 0, 20000);
-        sensitive.sensitivity = value;
+        const SlicePoints sensitive{value, 1, 1, 1, points, 0, 20000};
         loop.SetSource(&source.audio, false);
         // Every float of the shaping hostile, the tail placed by the loop position.
         const ShapingSettings shaping{value, value, value, value, value,

@@ -105,12 +105,10 @@ TEST_F(SliceRendererTest, HandsTheTailLoopAndAmpAttackToPlayerAndEnvelope)
     voice.Start(slice);
     const Stereo out = Render(16);
 
-    // Forward over the slice, a turn at the end (the read clamps to the last frame), back down
-    // to the tail start, forward again.
+    // Forward, a turn at the end (reads clamp to the last frame), back to the tail start, forward.
     const float played[16] = {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007,
                               1007, 1007, 1006, 1005, 1004, 1005, 1006, 1007};
-    // The attack passes a quarter of its rise at half its length: factor sqrt(3) and additive
-    // term (sqrt(3) - 1) / 8 from 0.
+    // Bend 0.5 (a quarter of the rise at half the attack): factor sqrt(3), step (sqrt(3) - 1) / 8.
     double level = 0.0;
     for (uint32_t j = 0; j < 16; ++j)
     {

@@ -43,7 +43,6 @@ TEST(SlicePlayer, CopiesASliceThenStopsOrTurnsHard)
 {
     Counting source(64, 10, 20);
     source.player.Setup(10, 20, 20, 220, 1.0);
-    EXPECT_EQ(source.player.GetCrossfade(), 0u);
     Floats expected(32, 0.0f);
     std::iota(expected.begin(), expected.begin() + 20, 0.0f);
     EXPECT_EQ(source.Play(32), expected);
