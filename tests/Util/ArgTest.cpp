@@ -9,9 +9,8 @@
 using Util::Arg;
 using Util::SharedString;
 
-// The smallest digit goes first wherever it is, among equal digits only the leftmost, a single
-// digit is read, and without a placeholder (a trailing percent sign has no digit) the text is
-// appended.
+// The smallest digit is replaced first wherever it is (of equal ones the leftmost); one digit is
+// read; without a placeholder (a trailing percent sign has no digit) the text is appended.
 TEST(Arg, PlaceholdersAndNumbers)
 {
     const SharedString sentence("Can't extract %1 bytes at position %2, total size %3");

@@ -62,7 +62,6 @@ TEST(LoopRenderer, BlockIsSplitAtASliceBoundary)
 {
     // Slices at output 0 and 300; the first one's gate closes 66 frames (1.5 ms) after its slot.
     Fixture f(2000, {600}, 240.0f);
-    ASSERT_EQ(f.loop.GetRenderSlices()[1].outputStart, 300u);
     f.renderer.PlayLoop();
     const std::vector<float> out = f.Render(512);
     EXPECT_EQ(f.renderer.GetVoice(0).GetSliceStart(), 0u);
@@ -84,8 +83,7 @@ TEST(LoopRenderer, ResyncAuditionStopAndRestart)
     f.Render(500);
     f.SetTempo(60.0f);                          // 1000 -> 2000 output frames
     EXPECT_EQ(f.renderer.GetPosition(), 1000u); // 0.5 * 1999 = 999.5, away from zero
-    EXPECT_EQ(f.loop.GetRenderSlices()[2].outputStart, 1501u);
-    EXPECT_EQ(f.renderer.GetNextSlice(), 2u);
+    EXPECT_EQ(f.renderer.GetNextSlice(), 2u);   // the slice at output 1501
     f.Render(900); // past the last slice the next trigger is slice 0 at the top
     f.SetTempo(120.0f);
     EXPECT_EQ(f.renderer.GetPosition(), 949u); // 0.95 * 999 = 949.05
@@ -119,7 +117,6 @@ TEST(LoopRenderer, RunsAtOutputZeroAndAnEmptyTimeline)
 {
     // Pinned at tick 0, the first two slices both take output 0: only the second plays.
     Fixture f(1000, {300, 600}, 120.0f, 0.0f);
-    ASSERT_EQ(f.loop.GetRenderSlices()[1].outputStart, 0u);
     f.renderer.PlayLoop();
     EXPECT_EQ(f.Render(200)[150], 0.25f);
     EXPECT_EQ(f.renderer.GetVoice(0).GetSliceStart(), 300u);
@@ -132,9 +129,9 @@ TEST(LoopRenderer, RunsAtOutputZeroAndAnEmptyTimeline)
     EXPECT_EQ(f.renderer.GetMode(), LoopRendererMode::Idle);
 }
 
-// A gain, sustain, transposition or fine tune that is not a number or absurd silences the slices
-// it reaches, and a sane value brings the sound back with the next slice. (Finite output, the
-// play position and the read-back under such values are the host simulation's checks.)
+// A gain, sustain, transposition or fine tune that is NaN or absurd silences the slices it
+// reaches; a sane value brings the sound back with the next slice. (Finite output and the play
+// position under such values are the host simulation's checks.)
 TEST(LoopRenderer, UnusableShapingSilencesSlicesAndNothingElse)
 {
     using S = ShapingSettings;

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <cmath>
 #include <tuple>
 #include <vector>
 
@@ -12,8 +12,6 @@ using namespace DSP::Marrowlin;
 namespace
 {
 
-constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
-constexpr float Inf = std::numeric_limits<float>::infinity();
 using Frames = std::vector<uint32_t>;
 using Spanned = std::vector<std::pair<uint32_t, uint32_t>>;
 
@@ -99,7 +97,7 @@ TEST_F(LoopTest, PointActivity)
     const std::tuple<const char*, float, float, uint8_t, bool, bool> cases[] = {
         {"00000", 0.5f, 0.25f, 1, false, true}, {"00000", 0.5f, 0.2499f, 1, false, false},
         {"00000", 1.0f, 0.0f, 1, false, true},  {"00000", 0.0f, 1.0f, 1, false, false},
-        {"00000", NaN, 1.0f, 1, false, false},  {"11010", 1, 1, 1, false, false},
+        {"00000", NAN, 1.0f, 1, false, false},  {"11010", 1, 1, 1, false, false},
         {"01100", 1, -1, 1, false, true},       {"00110", 1, 1, 1, false, false},
         {"00011", 1, -1, 1, false, true},       {"00001", 1, 1, 1, false, false},
         {"00001", 1, 1, 1, true, true},         {"01000", 1, 1, 0, false, false},
@@ -160,7 +158,7 @@ TEST_F(LoopTest, RenderSlicesTimingAndShaping)
 
 TEST_F(LoopTest, HostileValuesKeepTheSlicesValid)
 {
-    for (float value : {NaN, Inf, -1.0f, 0.0f, 1e30f})
+    for (float value : {NAN, INFINITY, -1.0f, 0.0f, 1e30f})
     {
         std::vector<SlicePoint> points = {Cut(0), Cut(3000, value), Cut(9000), Cut(4000000000u)};
         points[2].strength = value;

@@ -15,8 +15,6 @@ using namespace DSP::Marrowlin;
 namespace
 {
 
-using Stereo = std::vector<std::vector<float>>;
-
 // 30 000 stereo frames at 44.1 kHz holding 0.5 on the left and -0.25 on the right.
 class SliceRendererTest : public ::testing::Test
 {
@@ -27,9 +25,9 @@ protected:
         loop.SetSource(&audio.audio, false);
         voice.SetSource(&audio.audio);
     }
-    Stereo Render(uint32_t frames, float fill = 0.0f)
+    std::vector<std::vector<float>> Render(uint32_t frames, float fill = 0.0f)
     {
-        Stereo out(2, std::vector<float>(frames, fill));
+        std::vector<std::vector<float>> out(2, std::vector<float>(frames, fill));
         float* outputs[2] = {out[0].data(), out[1].data()};
         voice.Render(frames, outputs, 0, nullptr);
         return out;
@@ -103,7 +101,7 @@ TEST_F(SliceRendererTest, HandsTheTailLoopAndAmpAttackToPlayerAndEnvelope)
     slice.ampAttack = 4;     // bent attack, then a long hold at 1
     slice.ampHold = 100;
     voice.Start(slice);
-    const Stereo out = Render(16);
+    const auto out = Render(16);
 
     // Forward, a turn at the end (reads clamp to the last frame), back to the tail start, forward.
     const float played[16] = {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007,

@@ -9,10 +9,9 @@
 
 using namespace DSP;
 
-// Every run equals the chain of rounded additions bit for bit and ends before its stop; plain
-// rates at usual heads take the closed form, steps halfway between two ulps of the head (the
-// tie goes to the even neighbour, so the rounding depends on the head) and heads below 1 never
-// do.
+// Every run equals the chain of rounded additions bit for bit and ends before its stop. Plain rates
+// at usual heads take the closed form; steps halfway between two ulps of the head (rounded to
+// even, so the result depends on the head) and heads below 1 never do.
 TEST(SteadySteps, RunsRepeatTheChainOfAdditionsBitForBit)
 {
     // head, step, backward -> whether the closed form is taken
