@@ -4,42 +4,25 @@
 
 #include <thread>
 
-using Util::Lock;
-using Util::SharedString;
-
-namespace
-{
-
-// TryAcquire on a fresh thread, undone before the thread ends.
-bool TryFromAnotherThread(Lock& lock)
-{
-    bool taken = false;
-    std::thread other(
-        [&]
-        {
-            taken = lock.TryAcquire();
-            if (taken)
-                lock.Release();
-        });
-    other.join();
-    return taken;
-}
-
-} // namespace
-
 TEST(Lock, RecursiveOwnershipExcludesOtherThreads)
 {
-    Lock lock(SharedString("KelvoraImpl::KelvoraImpl"));
+    Util::Lock lock(Util::SharedString("KelvoraImpl::KelvoraImpl"));
+    // TryAcquire on a fresh thread, undone before the thread ends.
+    const auto takenElsewhere = [&]
+    {
+        bool taken = false;
+        std::thread([&] { taken = lock.TryAcquire() && (lock.Release(), true); }).join();
+        return taken;
+    };
     lock.Acquire();
     lock.Acquire();
-    EXPECT_TRUE(lock.TryAcquire());           // the owner may take it again
-    EXPECT_FALSE(TryFromAnotherThread(lock)); // returns false instead of waiting
+    EXPECT_TRUE(lock.TryAcquire()); // the owner may take it again
+    EXPECT_FALSE(takenElsewhere()); // returns false instead of waiting
     lock.Release();
     lock.Release();
-    EXPECT_FALSE(TryFromAnotherThread(lock));      // one level still held
-    std::thread intruder([&] { lock.Release(); }); // a non-owner's release is ignored
-    intruder.join();
-    EXPECT_FALSE(TryFromAnotherThread(lock));
+    EXPECT_FALSE(takenElsewhere());              // one level still held
+    std::thread([&] { lock.Release(); }).join(); // a non-owner's release is ignored
+    EXPECT_FALSE(takenElsewhere());
     lock.Release();
-    EXPECT_TRUE(TryFromAnotherThread(lock));
+    EXPECT_TRUE(takenElsewhere());
 }

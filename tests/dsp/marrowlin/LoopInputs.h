@@ -32,21 +32,12 @@ struct PlanarSource
 // A host point forced on at `position`, pinned to `tick` unless that is -1.
 inline DSP::Marrowlin::SlicePoint Cut(uint32_t position, float tick = -1.0f)
 {
-    DSP::Marrowlin::SlicePoint point;
-    point.sourcePosition = point.position = position;
-    point.forceOn = 1;
-    point.tickPosition = tick;
-    return point;
+    return {DSP::Marrowlin::User, position, position, 0, tick, 1};
 }
 
 // The points over [regionStart, regionEnd) with every kind allowed to cut.
 inline DSP::Marrowlin::SlicePoints Cuts(std::vector<DSP::Marrowlin::SlicePoint> points,
                                         uint32_t regionStart, uint32_t regionEnd)
 {
-    DSP::Marrowlin::SlicePoints slicePoints;
-    slicePoints.useMarkers = slicePoints.useDetected = slicePoints.useUser = 1;
-    slicePoints.points = std::move(points);
-    slicePoints.regionStart = regionStart;
-    slicePoints.regionEnd = regionEnd;
-    return slicePoints;
+    return {0.0f, 1, 1, 1, std::move(points), regionStart, regionEnd};
 }

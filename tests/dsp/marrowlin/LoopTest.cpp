@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <cmath>
 #include <tuple>
 #include <vector>
 
@@ -12,17 +12,8 @@ using namespace DSP::Marrowlin;
 namespace
 {
 
-constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
-constexpr float Inf = std::numeric_limits<float>::infinity();
 using Frames = std::vector<uint32_t>;
 using Spanned = std::vector<std::pair<uint32_t, uint32_t>>;
-
-MeterSettings Tempo(float bpm)
-{
-    MeterSettings meter;
-    meter.tempo = bpm;
-    return meter;
-}
 
 // A Loop over two seconds of silence at 44.1 kHz: 240 BPM as two bars of 4/4.
 class LoopTest : public ::testing::Test
@@ -31,8 +22,8 @@ protected:
     void Install(std::vector<SlicePoint> points, float tempo, const ShapingSettings& shaping = {})
     {
         loop.SetSource(&source.audio, false);
-        loop.SetAll(Cuts(std::move(points), 0, source.audio.frameCount), Tempo(tempo), shaping,
-                    false);
+        loop.SetAll(Cuts(std::move(points), 0, source.audio.frameCount),
+                    {.tempo = tempo, .fixedTempo = std::nullopt}, shaping, false);
     }
     Spanned Spans() const
     {
@@ -55,7 +46,8 @@ protected:
 
 } // namespace
 
-TEST_F(LoopTest, AnalysedTwoBarLoopStartsUnstretched)
+// Analysed without a meter of its own the loop is two bars of 4/4 and starts unstretched.
+TEST_F(LoopTest, AnalysisSetsMeterTempoAndMarkers)
 {
     EXPECT_GE(loop.GetRenderSlices().capacity(), 200u);
     loop.SetSource(&source.audio, true);
@@ -80,16 +72,14 @@ TEST_F(LoopTest, AnalysedTwoBarLoopStartsUnstretched)
     meter.fixedTempo = 100.0f;
     EXPECT_EQ(Loop::LoopTempo(48000, loop.GetSlicePoints(), meter), 100.0);
     EXPECT_EQ(Loop::LoopTempo(0, loop.GetSlicePoints(), MeterSettings{}), 0.0);
-}
 
-TEST_F(LoopTest, MeterAndMarkersFromTheSource)
-{
+    // A meter and markers that come with the source.
     source.audio.totalBeats = 7;
     source.audio.beatsPerBar = 3;
     source.audio.beatUnit = 8;
     source.audio.markerPositions = {5000, 88200, 100000, 300};
     loop.SetSource(&source.audio, true);
-    const MeterSettings& meter = loop.GetMeterSettings();
+    meter = loop.GetMeterSettings();
     EXPECT_EQ(Frames({meter.bars, meter.extraBeats, meter.beatsPerBar, meter.beatUnit}),
               (Frames{2, 1, 3, 8}));
     const auto& points = loop.GetSlicePoints().points;
@@ -99,33 +89,20 @@ TEST_F(LoopTest, MeterAndMarkersFromTheSource)
     EXPECT_EQ(Spans(), (Spanned{{0, 300}, {300, 5000}, {5000, 88200}}));
 }
 
+// Flags deleted, lockedOn, forceOff, forceOn and conditional (in order of precedence),
+// sensitivity, strength, the use flags and whether conditional points count -> active. Without
+// flags a point is active when its strength passes the sensitivity.
 TEST_F(LoopTest, PointActivity)
 {
-    auto judge = [&](SlicePoint point, float sensitivity, uint8_t useFlag, bool conditional)
-    {
-        SlicePoints points = Cuts({point}, 0, 1000);
-        points.sensitivity = sensitivity;
-        points.useMarkers = points.useDetected = points.useUser = useFlag;
-        loop.SetAll(points, MeterSettings{}, ShapingSettings{}, true);
-        return std::make_pair(loop.PassesSensitivity(0), loop.IsPointActive(0, conditional));
+    const std::tuple<const char*, float, float, uint8_t, bool, bool> cases[] = {
+        {"00000", 0.5f, 0.25f, 1, false, true}, {"00000", 0.5f, 0.2499f, 1, false, false},
+        {"00000", 1.0f, 0.0f, 1, false, true},  {"00000", 0.0f, 1.0f, 1, false, false},
+        {"00000", NAN, 1.0f, 1, false, false},  {"11010", 1, 1, 1, false, false},
+        {"01100", 1, -1, 1, false, true},       {"00110", 1, 1, 1, false, false},
+        {"00011", 1, -1, 1, false, true},       {"00001", 1, 1, 1, false, false},
+        {"00001", 1, 1, 1, true, true},         {"01000", 1, 1, 0, false, false},
     };
-    const std::tuple<float, float, bool> strengths[] = {
-        {0.5f, 0.25f, true}, {0.5f, 0.2499f, false}, {1.0f, 0.0f, true},
-        {0.0f, 1.0f, false}, {NaN, 1.0f, false},
-    };
-    for (const auto& [sensitivity, strength, passes] : strengths)
-    {
-        SlicePoint point;
-        point.strength = strength;
-        EXPECT_EQ(judge(point, sensitivity, 1, false), std::make_pair(passes, passes))
-            << sensitivity << " " << strength;
-    }
-    // deleted, lockedOn, forceOff, forceOn, conditional, in order of precedence
-    const std::tuple<const char*, float, bool, bool> cases[] = {
-        {"11010", 1, false, false}, {"01100", -1, false, true}, {"00110", 1, false, false},
-        {"00011", -1, false, true}, {"00001", 1, false, false}, {"00001", 1, true, true},
-    };
-    for (const auto& [flags, strength, include, active] : cases)
+    for (const auto& [flags, sensitivity, strength, use, conditional, active] : cases)
     {
         SlicePoint point;
         point.strength = strength;
@@ -133,38 +110,22 @@ TEST_F(LoopTest, PointActivity)
                              &point.conditional};
         for (int i = 0; i < 5; ++i)
             *fields[i] = flags[i] == '1';
-        EXPECT_EQ(judge(point, 1.0f, 1, include).second, active) << flags;
+        SlicePoints points = Cuts({point}, 0, 1000);
+        points.sensitivity = sensitivity;
+        points.useMarkers = points.useDetected = points.useUser = use;
+        loop.SetAll(points, MeterSettings{}, ShapingSettings{}, true);
+        EXPECT_EQ(loop.IsPointActive(0, conditional), active) << flags << " " << strength;
     }
-    SlicePoint locked;
-    locked.lockedOn = 1;
-    EXPECT_FALSE(judge(locked, 1.0f, 0, false).second);
 }
 
-TEST_F(LoopTest, PinnedSlicesAndTimelineConversions)
+// The shaping every slice carries, pinned slices and timeline conversions.
+TEST_F(LoopTest, RenderSlicesTimingAndShaping)
 {
-    Install({Cut(0), Cut(22050, 96.0f), Cut(44100)}, 120.0f, {.tailExtension = 0.5f});
-    EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 22050, 88201}));
-    // Unpinned 500 ms in a 1000 ms slot: release 20 + 250 ms. Pinned at ratio 1: no gap to fill.
-    EXPECT_EQ(Each(&RenderSlice::gateRelease), (Frames{11907, 882, 22932}));
-    EXPECT_EQ(Each(&RenderSlice::gateHold), (Frames{21159, 21159, 43209}));
-    EXPECT_EQ(loop.OutputToSource(88200, 0.0f), 44100u); // 88200 * 88199 / 176399 = 44099.75
-    EXPECT_EQ(loop.TicksToOutput(96.0f, 0.0f), 22050u);
-    loop.SetMeter(Tempo(240.0f));
-    loop.SetOutputSampleRate(88200.0f);
-    EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 22050, 88201})); // 96 ticks: 0.25 s
-    loop.SetMeter(Tempo(0));
-    EXPECT_EQ(loop.GetOutputLength(), 0u);
-    EXPECT_EQ(loop.OutputToSource(1234, 0.0f), 1234u);
-}
-
-TEST_F(LoopTest, ShapingOfEverySlice)
-{
-    ShapingSettings shaping;
-    shaping.attackMs = 10.0f;
-    shaping.sustainLevel = 0.25f;
-    shaping.tailFromSoundEnd = 0;
-    shaping.tailLoopPosition = 0.5f;
-    shaping.semitones = 12.0f;
+    ShapingSettings shaping{.attackMs = 10.0f,
+                            .sustainLevel = 0.25f,
+                            .tailLoopPosition = 0.5f,
+                            .tailFromSoundEnd = 0,
+                            .semitones = 12.0f};
     Install({Cut(1000)}, 240.0f, shaping);
     const RenderSlice& first = loop.GetRenderSlices()[0];
     EXPECT_EQ(first.ampAttack, 441u);
@@ -179,28 +140,35 @@ TEST_F(LoopTest, ShapingOfEverySlice)
     shaping.tailFromSoundEnd = 1; // silent audio: the sound ends where the slice starts
     loop.SetShaping(shaping);
     EXPECT_EQ(Each(&RenderSlice::tailLoopStart), (Frames{0, 0}));
+
+    Install({Cut(0), Cut(22050, 96.0f), Cut(44100)}, 120.0f, {.tailExtension = 0.5f});
+    EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 22050, 88201}));
+    // Unpinned 500 ms in a 1000 ms slot: release 20 + 250 ms. Pinned at ratio 1: no gap to fill.
+    EXPECT_EQ(Each(&RenderSlice::gateRelease), (Frames{11907, 882, 22932}));
+    EXPECT_EQ(Each(&RenderSlice::gateHold), (Frames{21159, 21159, 43209}));
+    EXPECT_EQ(loop.OutputToSource(88200, 0.0f), 44100u); // 88200 * 88199 / 176399 = 44099.75
+    EXPECT_EQ(loop.TicksToOutput(96.0f, 0.0f), 22050u);
+    loop.SetMeter({.tempo = 240.0f, .fixedTempo = std::nullopt});
+    loop.SetOutputSampleRate(88200.0f);
+    EXPECT_EQ(Each(&RenderSlice::outputStart), (Frames{0, 22050, 88201})); // 96 ticks: 0.25 s
+    loop.SetMeter({.tempo = 0.0f, .fixedTempo = std::nullopt});
+    EXPECT_EQ(loop.GetOutputLength(), 0u);
+    EXPECT_EQ(loop.OutputToSource(1234, 0.0f), 1234u);
 }
 
 TEST_F(LoopTest, HostileValuesKeepTheSlicesValid)
 {
-    for (float value : {NaN, Inf, -1.0f, 0.0f, 1e30f})
+    for (float value : {NAN, INFINITY, -1.0f, 0.0f, 1e30f})
     {
         std::vector<SlicePoint> points = {Cut(0), Cut(3000, value), Cut(9000), Cut(4000000000u)};
         points[2].strength = value;
         points[2].forceOn = 0;
-        SlicePoints sensitive = Cuts(points, 0, 20000);
-        sensitive.sensitivity = value;
-        MeterSettings meter = Tempo(value);
-        meter.fixedTempo = value;
+        const SlicePoints sensitive{value, 1, 1, 1, points, 0, 20000};
         loop.SetSource(&source.audio, false);
-        loop.SetAll(sensitive, meter,
-                    {.attackMs = value,
-                     .tailExtension = value,
-                     .tailLoopPosition = value,
-                     .tailFromSoundEnd = 0,
-                     .semitones = value,
-                     .gainDb = value},
-                    false);
+        // Every float of the shaping hostile, the tail placed by the loop position.
+        const ShapingSettings shaping{value, value, value, value, value,
+                                      value, 0,     value, value, value};
+        loop.SetAll(sensitive, {.tempo = value, .fixedTempo = value}, shaping, false);
         loop.SetOutputSampleRate(value);
         loop.SetDetectionWindow(value);
         uint64_t previousEnd = 0;

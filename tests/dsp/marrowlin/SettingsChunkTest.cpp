@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 using namespace DSP::Marrowlin;
@@ -15,30 +15,17 @@ namespace
 
 using Bytes = std::vector<uint8_t>;
 
-uint32_t U32At(const Bytes& b, std::size_t offset)
+// The chunk is little-endian, as is every x86-64 host.
+template <typename T> T At(const Bytes& b, std::size_t offset)
 {
-    return uint32_t(b[offset]) | uint32_t(b[offset + 1]) << 8 | uint32_t(b[offset + 2]) << 16 |
-           uint32_t(b[offset + 3]) << 24;
-}
-
-float F32At(const Bytes& b, std::size_t offset)
-{
-    return std::bit_cast<float>(U32At(b, offset));
+    T value;
+    std::memcpy(&value, b.data() + offset, sizeof value);
+    return value;
 }
 
 void PutU32(Bytes& b, std::size_t offset, uint32_t value)
 {
-    for (int i = 0; i < 4; ++i)
-        b[offset + i] = uint8_t(value >> (8 * i));
-}
-
-SlicePoint Point(uint32_t kind, uint32_t position, float strength)
-{
-    SlicePoint p = Cut(position);
-    p.kind = kind;
-    p.sourcePosition = position + 7;
-    p.strength = strength;
-    return p;
+    std::memcpy(b.data() + offset, &value, sizeof value);
 }
 
 struct Settings
@@ -52,9 +39,11 @@ struct Settings
 Settings Sample()
 {
     Settings s;
-    s.slicePoints = Cuts({Point(Marker, 1000, 0.75f), Point(Detected, 22050, 0.125f)}, 16, 88200);
-    s.slicePoints.points[1].forceOn = 0;
-    s.slicePoints.points[1].conditional = s.slicePoints.points[1].forceOff = 1;
+    // kind, found at, cuts at, output frame, tick, forceOn, conditional, forceOff, lockedOn,
+    // deleted, strength
+    s.slicePoints = Cuts({{Marker, 1007, 1000, 0, -1.0f, 1, 0, 0, 0, 0, 0.75f},
+                          {Detected, 22057, 22050, 0, -1.0f, 0, 1, 1, 0, 0, 0.125f}},
+                         16, 88200);
     s.slicePoints.sensitivity = 0.5f;
     s.slicePoints.useDetected = 0;
     s.meter = {3, 1, 7, 8, 120.0f, std::nullopt, 96, 1};
@@ -92,56 +81,49 @@ TEST(SettingsChunk, Layout)
         {50, 22050},  {61, 16}, {65, 88200},  {69, 3},    {73, 1},    {77, 7},        {81, 8},
     };
     for (const auto& [offset, value] : words)
-        EXPECT_EQ(U32At(chunk, offset), value) << offset;
+        EXPECT_EQ(At<uint32_t>(chunk, offset), value) << offset;
     const std::pair<std::size_t, float> floats[] = {
         {12, 0.5f},   {38, 0.75f},  {57, 0.125f},  {85, 120.0f},  {89, 1.5f},   {93, 20.0f},
         {97, 300.0f}, {101, 0.25f}, {105, 0.625f}, {110, -12.0f}, {114, 33.0f}, {118, -6.0f},
     };
     for (const auto& [offset, value] : floats)
-        EXPECT_EQ(F32At(chunk, offset), value) << offset;
+        EXPECT_EQ(At<float>(chunk, offset), value) << offset;
 }
 
-TEST(SettingsChunk, ReadingRestoresStoredFieldsAndKeepsTheOthers)
+// A read restores the stored fields and keeps the others; a refused chunk changes nothing, and
+// a truncated one stops where its data runs out.
+TEST(SettingsChunk, ReadingRestoresStoredFieldsOrRefuses)
 {
+    const Bytes good = Write(Sample());
     Settings target;
     target.meter.ticksPerBeat = 480;
     target.shaping.sustainLevel = 0.3f;
     target.slicePoints.points.resize(3);
     target.slicePoints.points[0].tickPosition = 192.0f;
-    ASSERT_TRUE(Read(Write(Sample()), target));
-    EXPECT_EQ(Write(target), Write(Sample()));
+    Bytes longer = good;
+    longer.push_back(0xAB); // past the stored length: ignored
+    ASSERT_TRUE(Read(longer, target));
+    EXPECT_EQ(Write(target), good);
     EXPECT_EQ(target.meter.ticksPerBeat, 480u);
     ASSERT_EQ(target.slicePoints.points.size(), 2u);
     EXPECT_EQ(target.slicePoints.points[0].tickPosition, 192.0f);
     ASSERT_TRUE(Read(Write(Settings{}), target));
     EXPECT_EQ(Write(target), Write(Settings{}));
     EXPECT_EQ(target.shaping.sustainLevel, 0.3f); // not stored
-}
 
-TEST(SettingsChunk, RefusedAndTruncatedChunks)
-{
-    const Bytes good = Write(Sample());
-    Bytes longer = good;
-    longer.push_back(0xAB);
-    Settings back;
-    EXPECT_TRUE(Read(longer, back));
-    EXPECT_EQ(Write(back), good);
     Bytes magic = good, version = good, tooLong = good;
     magic[3] = 0x11;
     version[4] = 2;
     PutU32(tooLong, 8, uint32_t(good.size() - 7));
     for (const Bytes& bytes : {magic, version, tooLong, Bytes()})
     {
-        Settings target;
-        target.slicePoints.points.resize(1);
-        const Bytes before = Write(target);
-        EXPECT_FALSE(Read(bytes, target)) << bytes.size();
-        EXPECT_EQ(Write(target), before) << bytes.size();
+        Settings refused = Sample();
+        EXPECT_FALSE(Read(bytes, refused)) << bytes.size();
+        EXPECT_EQ(Write(refused), good) << bytes.size();
     }
 
     Bytes cut(good.begin(), good.begin() + 23 + 38); // right after the two points
     PutU32(cut, 8, uint32_t(cut.size() - 8));
-    Settings target;
     target.slicePoints.regionEnd = 4;
     ASSERT_FALSE(Read(cut, target));
     EXPECT_EQ(target.slicePoints.sensitivity, 0.5f);
@@ -162,18 +144,15 @@ TEST(SettingsChunk, RefusedAndTruncatedChunks)
 
 TEST(SettingsChunk, SavedChunkRestoresTheLoopInsteadOfAnalysing)
 {
-    PlanarSource source(8000);
+    PlanarSource source(88200);
     source.audio.markerPositions = {500}; // analysis would add it
-    Settings saved;
-    saved.slicePoints = Cuts({Point(User, 1000, 1.0f), Point(User, 3000, 1.0f)}, 0, 8000);
-    saved.meter.tempo = 240.0f;
-    source.audio.savedState = Write(saved);
-
+    source.audio.savedState = Write(Sample());
     Loop restored;
     restored.SetSource(&source.audio, true);
     EXPECT_EQ(Write({restored.GetSlicePoints(), restored.GetMeterSettings(),
                      restored.GetShapingSettings()}),
               source.audio.savedState);
-    ASSERT_EQ(restored.GetRenderSlices().size(), 3u);
-    EXPECT_EQ(restored.GetRenderSlices()[2].sourceStart, 3000u);
+    ASSERT_EQ(restored.GetRenderSlices().size(), 2u); // the sample's second point is off
+    EXPECT_EQ(restored.GetRenderSlices()[0].sourceStart, 16u);
+    EXPECT_EQ(restored.GetRenderSlices()[1].sourceStart, 1000u);
 }

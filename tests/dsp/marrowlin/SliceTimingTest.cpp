@@ -4,52 +4,41 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <optional>
+#include <tuple>
 
 using namespace DSP::Marrowlin;
 
 TEST(RoundToFrame, HalvesAwayFromZeroAndSaturates)
 {
-    EXPECT_EQ(RoundToFrame(2.5), 3u);
-    EXPECT_EQ(RoundToFrame(2.4999), 2u);
-    EXPECT_EQ(RoundToFrame(-7.0), 0u);
-    EXPECT_EQ(RoundToFrame(double(NAN)), 0u);
-    EXPECT_EQ(RoundToFrame(1e300), std::numeric_limits<uint32_t>::max());
+    const std::pair<double, uint32_t> cases[] = {
+        {2.5, 3}, {2.4999, 2}, {-7.0, 0}, {NAN, 0}, {1e300, 4294967295u}};
+    for (const auto& [x, frame] : cases)
+        EXPECT_EQ(RoundToFrame(x), frame) << x;
 }
 
 TEST(ComputeGate, WorkedLengths)
 {
-    // A 4410-frame slice at 44.1 kHz in and out; lengths in output frames.
-    const struct
-    {
-        double semitones;
-        std::optional<double> stretch;
-        double extension;
-        bool byPlayTime;
-        uint32_t attack, hold, release;
-    } cases[] = {
-        {0, 2.0, 0.0, false, 9, 4225, 176},
-        {0, 2.0, 0.5, false, 9, 4225, 2381},
-        {0, 0.5, 0.0, false, 9, 2196, 66},
-        {0, 1.5, 0.25, false, 9, 4224, 728},
-        {0, 1.5, 0.25, true, 9, 4225, 1279},
-        {0, 4.0, 1.0, false, 9, 4225, 4586},
-        {0, std::nullopt, 1.0, false, 9, 4225, 176},
-        {12, 2.0, 0.0, false, 9, 2020, 176},
-        // Slot 0.1 ms: total round(1.6 ms) = 71 frames against fades of 9 + 66, so the hold
-        // wraps to 2^32 - 4 and the gate stays open.
-        {0, 0.001, 0.0, false, 9, 4294967292u, 66},
-        {0, -1.0, 0.0, false, 9, 4294967221u, 66},
-        {1e300, 2.0, 0.0, false, 0, 0, 0},
-    };
-    for (const auto& c : cases)
+    // A 4410-frame slice at 44.1 kHz in and out; lengths in output frames. A slot of 0.1 ms
+    // totals round(1.6 ms) = 71 frames against fades of 9 + 66, so the hold wraps to 2^32 - 4 and
+    // the gate stays open.
+    // semitones, stretch, tail extension, by play time -> attack, hold, release
+    const std::tuple<double, std::optional<double>, double, bool, uint32_t, uint32_t, uint32_t>
+        cases[] = {
+            {0, 2.0, 0.0, false, 9, 4225, 176},          {0, 2.0, 0.5, false, 9, 4225, 2381},
+            {0, 0.5, 0.0, false, 9, 2196, 66},           {0, 1.5, 0.25, false, 9, 4224, 728},
+            {0, 1.5, 0.25, true, 9, 4225, 1279},         {0, 4.0, 1.0, false, 9, 4225, 4586},
+            {0, std::nullopt, 1.0, false, 9, 4225, 176}, {12, 2.0, 0.0, false, 9, 2020, 176},
+            {0, 0.001, 0.0, false, 9, 4294967292u, 66},  {0, -1.0, 0.0, false, 9, 4294967221u, 66},
+            {1e300, 2.0, 0.0, false, 0, 0, 0},
+        };
+    for (const auto& [semitones, stretch, extension, byPlayTime, attack, hold, release] : cases)
     {
         const GateLengths gate =
-            ComputeGate(c.semitones, 4410, 44100, 44100, c.stretch, c.extension, c.byPlayTime);
-        EXPECT_EQ(gate.attack, c.attack) << c.release;
-        EXPECT_EQ(gate.hold, c.hold) << c.release;
-        EXPECT_EQ(gate.release, c.release) << c.release;
+            ComputeGate(semitones, 4410, 44100, 44100, stretch, extension, byPlayTime);
+        EXPECT_EQ(std::tuple(gate.attack, gate.hold, gate.release),
+                  std::tuple(attack, hold, release))
+            << stretch.value_or(-99) << " " << extension;
     }
     EXPECT_EQ(ComputeGate(0, 4410, NAN, 44100, 2.0, 0.0, false).hold, 0u);
 }

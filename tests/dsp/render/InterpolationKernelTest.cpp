@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
-#include <limits>
 #include <random>
 #include <vector>
 
@@ -13,24 +13,16 @@ using namespace DSP::InterpolationKernel;
 namespace
 {
 
-// The reading rule written out frame by frame: clamp the head into the slice, interpolate in
+// The reading rule written out frame by frame: clamp the head into the slice (NaN and heads below
+// it read frame 0 as they are, heads past it the last frame with their fraction), interpolate in
 // double precision, round to single, scale and add.
 float ReferenceRead(const std::vector<float>& slice, double head, float gain, float out)
 {
     const uint32_t last = static_cast<uint32_t>(slice.size()) - 1;
-    uint32_t i0 = 0, i1 = 0;
-    double frac = 0.0;
-    if (head >= static_cast<double>(slice.size()))
-    {
-        i0 = i1 = last;
-        frac = std::isfinite(head) ? head - std::floor(head) : 0.0;
-    }
-    else if (head >= 0.0)
-    {
-        i0 = static_cast<uint32_t>(std::trunc(head));
-        i1 = std::min(i0 + 1, last);
-        frac = head - std::floor(head);
-    }
+    const bool inside = head >= 0.0 && head < static_cast<double>(slice.size());
+    const uint32_t i0 = inside ? static_cast<uint32_t>(std::trunc(head)) : head > 0.0 ? last : 0;
+    const uint32_t i1 = inside ? std::min(i0 + 1, last) : i0;
+    const double frac = head >= 0.0 && std::isfinite(head) ? head - std::floor(head) : 0.0;
     const double v = double(slice[i0]) * (1.0 - frac) + double(slice[i1]) * frac;
     return out + gain * static_cast<float>(v);
 }
@@ -45,8 +37,7 @@ TEST(InterpolationKernel, EveryPathMatchesTheReferenceBitForBit)
     std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
     const uint32_t length = 1000;
     std::vector<float> slice(length);
-    for (float& s : slice)
-        s = sample(rng);
+    std::generate(slice.begin(), slice.end(), [&] { return sample(rng); });
     const uint32_t count = 203; // not a multiple of any vector width
     std::vector<double> heads(count);
     std::vector<float> gains(count), start(count);

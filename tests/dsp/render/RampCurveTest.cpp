@@ -5,25 +5,24 @@
 #include <cmath>
 #include <vector>
 
-namespace
-{
-std::vector<float> Take(DSP::RampCurve& ramp, uint32_t n)
-{
-    std::vector<float> out(n, -99.0f);
-    ramp.Generate(n, out.data());
-    return out;
-}
-} // namespace
-
-TEST(RampCurve, WorkedRampsThenHoldTheEnd)
+TEST(RampCurve, WorkedAndClampedBendsThenHoldTheEnd)
 {
     DSP::RampCurve ramp;
-    ramp.Set(0.0, 1.0, 0.0, 4);
-    EXPECT_EQ(Take(ramp, 7), (std::vector<float>{0, 0.25f, 0.5f, 0.75f, 1, 1, 1}));
+    const auto take = [&](uint32_t n)
+    {
+        std::vector<float> out(n, -99.0f);
+        ramp.Generate(n, out.data());
+        return out;
+    };
+    for (double straight : {0.0, double(NAN)})
+    {
+        ramp.Set(0.0, 1.0, straight, 4);
+        EXPECT_EQ(take(7), (std::vector<float>{0, 0.25f, 0.5f, 0.75f, 1, 1, 1}));
+    }
 
     // Bend 0.5: midpoint 0.25, r = 3, factor = sqrt(3), increment = (sqrt(3) - 1) / 8.
     ramp.Set(0.0, 1.0, 0.5, 4);
-    const std::vector<float> bent = Take(ramp, 6);
+    const std::vector<float> bent = take(6);
     EXPECT_EQ(bent[0], 0.0f);
     EXPECT_NEAR(bent[1], 0.0915, 5e-5);
     EXPECT_NEAR(bent[2], 0.25, 1e-6);
@@ -31,24 +30,17 @@ TEST(RampCurve, WorkedRampsThenHoldTheEnd)
     EXPECT_EQ(std::vector<float>(bent.begin() + 4, bent.end()), std::vector<float>(2, 1.0f));
 
     ramp.Set(0.3, 0.8, 0.5, 0);
-    EXPECT_EQ(Take(ramp, 3), std::vector<float>(3, 0.8f));
+    EXPECT_EQ(take(3), std::vector<float>(3, 0.8f));
     ramp.Set(0.6, 0.6, 0.9, 10);
     EXPECT_EQ(ramp.GetMidpoint(), 0.5);
-    EXPECT_EQ(Take(ramp, 12), std::vector<float>(12, 0.6f));
-}
+    EXPECT_EQ(take(12), std::vector<float>(12, 0.6f));
 
-TEST(RampCurve, ClampedAndNanBends)
-{
-    DSP::RampCurve ramp;
-    for (double bend : {1.0, -3.0})
+    for (const auto& [bend, midpoint] : {std::pair{1.0, 0.0001}, std::pair{-3.0, 0.9999}})
     {
         ramp.Set(0.0, 1.0, bend, 10);
-        const double midpoint = bend > 0 ? 0.0001 : 0.9999;
         EXPECT_EQ(ramp.GetMidpoint(), midpoint) << bend;
-        const std::vector<float> out = Take(ramp, 11);
+        const std::vector<float> out = take(11);
         EXPECT_NEAR(out[5], midpoint, 1e-6) << bend;
         EXPECT_EQ(out[10], 1.0f) << bend;
     }
-    ramp.Set(0.0, 1.0, NAN, 4);
-    EXPECT_EQ(Take(ramp, 5), (std::vector<float>{0, 0.25f, 0.5f, 0.75f, 1}));
 }

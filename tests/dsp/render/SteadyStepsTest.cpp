@@ -5,22 +5,17 @@
 #include <bit>
 #include <cmath>
 #include <random>
+#include <tuple>
 
 using namespace DSP;
 
-// Every run equals the chain of rounded additions bit for bit and ends before its stop; plain
-// rates at usual heads take the closed form, steps halfway between two ulps of the head (the
-// tie goes to the even neighbour, so the rounding depends on the head) and heads below 1 never
-// do.
+// Every run equals the chain of rounded additions bit for bit and ends before its stop. Plain rates
+// at usual heads take the closed form; steps halfway between two ulps of the head (rounded to
+// even, so the result depends on the head) and heads below 1 never do.
 TEST(SteadySteps, RunsRepeatTheChainOfAdditionsBitForBit)
 {
-    struct Case
-    {
-        double head, step;
-        bool backward;
-        bool closedForm;
-    };
-    const Case cases[] = {
+    // head, step, backward -> whether the closed form is taken
+    const std::tuple<double, double, bool, bool> cases[] = {
         {1000.0, 1.189207115002721, false, true},
         {5000.25, 0.8, true, true},
         {2047.9, 1.3, false, false},            // the next binade starts within eight frames
@@ -28,9 +23,11 @@ TEST(SteadySteps, RunsRepeatTheChainOfAdditionsBitForBit)
         {0.5, 0.01, false, false},
         {3.0e6, 1.0 / 3.0, true, true},
     };
-    // Runs from head towards stop and checks the run against the chain; returns its length.
-    const auto check = [](double head, double step, bool backward, double stop)
+    // Runs from head towards a stop `distance` away and checks the run against the chain; returns
+    // its length.
+    const auto check = [](double head, double step, bool backward, double distance)
     {
+        const double stop = backward ? head - distance : head + distance;
         double heads[128], next = 0.0;
         const uint32_t m = backward ? SteadySteps::Backward(head, step, stop, 128, heads, next)
                                     : SteadySteps::Forward(head, step, stop, 128, heads, next);
@@ -45,10 +42,8 @@ TEST(SteadySteps, RunsRepeatTheChainOfAdditionsBitForBit)
         EXPECT_EQ(std::bit_cast<uint64_t>(next), std::bit_cast<uint64_t>(chain)) << head;
         return m;
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(check(c.head, c.step, c.backward, c.backward ? c.head - 90.0 : c.head + 90.0) > 0,
-                  c.closedForm)
-            << c.head;
+    for (const auto& [head, step, backward, closedForm] : cases)
+        EXPECT_EQ(check(head, step, backward, 90.0) > 0, closedForm) << head;
 
     // Random heads, steps and stops, ties among them.
     std::mt19937_64 rng(11);
@@ -61,8 +56,7 @@ TEST(SteadySteps, RunsRepeatTheChainOfAdditionsBitForBit)
                                 ? std::ldexp(std::floor(unit(rng) * 64) + 0.5, -int(unit(rng) * 50))
                                 : unit(rng) * 3.0;
         const bool backward = t % 2 == 0;
-        closedFrames += check(head, step, backward,
-                              backward ? head - unit(rng) * 300.0 : head + unit(rng) * 300.0);
+        closedFrames += check(head, step, backward, unit(rng) * 300.0);
     }
     EXPECT_GT(closedFrames, 20000u * 20u);
 }
