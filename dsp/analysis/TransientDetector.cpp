@@ -58,9 +58,100 @@ KELVORA_KERNEL_BODY int64_t FirstBeating(const float* values, const double* weig
     return Lanes;
 }
 
+// One pass from the first frame to the last (a backward pass runs on the reversed values: the
+// weights only depend on the distance, so that is the same pass).
+KELVORA_KERNEL_BODY void SuppressForward(float* v, int64_t count, int64_t radius,
+                                         const double* weights)
+{
+    // A frame's fate only depends on whether some frame in reach beats it, not on which one is
+    // found first, so the likeliest beaters are tried first: the frame that beat the previous
+    // frame (neighbours are mostly beaten by the same strong one) and the two neighbours (on a
+    // slope). Only when none of them beats the frame is the reach scanned, nearest first.
+    //
+    // A positive level is only beaten by a positive value, so the scan steps over the rest:
+    // ahead of the frame the values are the original ones, and aheadPositive[j] is the first
+    // positive one at or after j; behind it the pass has zeroed what it suppressed, and
+    // behindPositive[j] is the last positive one at or before j as the pass left it. With wide
+    // windows over long quiet or suppressed stretches this keeps the pass close to linear.
+    std::vector<int64_t> aheadPositive(static_cast<size_t>(count) + 1);
+    aheadPositive[count] = count;
+    for (int64_t j = count - 1; j >= 0; --j)
+        aheadPositive[j] = v[j] > 0.0f ? j : aheadPositive[j + 1];
+    std::vector<int64_t> behindPositive(static_cast<size_t>(count));
+
+    int64_t lastBeater = -1;
+    for (int64_t i = 0; i < count; ++i)
+    {
+        const float level = v[i];
+        // Zeroing a zero changes nothing, and nothing compares greater than NaN.
+        if (level != 0.0f && !std::isnan(level))
+        {
+            const int64_t first = std::max<int64_t>(0, i - radius);
+            const int64_t last = std::min(i + radius, count - 1);
+            // weights[shift + j] is the weight of frame j against frame i.
+            const int64_t shift = radius - i;
+            auto beats = [&](int64_t j)
+            { return j >= first && j <= last && v[j] > weights[shift + j] * level; };
+            int64_t beater = -1;
+            if (beats(lastBeater))
+                beater = lastBeater;
+            else if (beats(i + 1))
+                beater = i + 1;
+            else if (beats(i - 1))
+                beater = i - 1;
+            else if (level > 0.0f)
+            {
+                // Ahead, eight at a time from each positive value.
+                int64_t j = aheadPositive[i + 1];
+                for (; j + Lanes <= last + 1 && beater < 0; j = aheadPositive[j + Lanes])
+                {
+                    const int64_t q = FirstBeating(v + j, weights + (shift + j), level);
+                    if (q < Lanes)
+                        beater = j + q;
+                }
+                for (; j <= last && beater < 0; ++j)
+                {
+                    if (beats(j))
+                        beater = j;
+                }
+                // Behind, eight at a time down from each positive value.
+                j = i > first ? behindPositive[i - 1] : -1;
+                for (; j - (Lanes - 1) >= first && beater < 0;
+                     j = j - Lanes >= 0 ? behindPositive[j - Lanes] : -1)
+                {
+                    const int64_t low = j - (Lanes - 1);
+                    const int64_t q = FirstBeating(v + low, weights + (shift + low), level);
+                    if (q < Lanes)
+                        beater = low + q;
+                }
+                for (; j >= first && beater < 0; --j)
+                {
+                    if (beats(j))
+                        beater = j;
+                }
+            }
+            else
+            {
+                // Only hand-made tracks are negative; then zeros count too.
+                for (int64_t j = first; j <= last && beater < 0; ++j)
+                {
+                    if (beats(j))
+                        beater = j;
+                }
+            }
+            if (beater >= 0)
+            {
+                // Entries already zeroed in this pass no longer suppress later ones.
+                v[i] = 0.0f;
+                lastBeater = beater;
+            }
+        }
+        behindPositive[i] = v[i] > 0.0f ? i : (i > 0 ? behindPositive[i - 1] : -1);
+    }
+}
+
 KELVORA_KERNEL_BODY void SuppressBody(std::vector<float>& values, int64_t radius, bool backward)
 {
-    const int64_t count = static_cast<int64_t>(values.size());
     // Within half the radius any stronger frame suppresses; further out it must be stronger by
     // a factor growing to exactly 2.5 at the radius. The half is exact, also for odd radii.
     // The table runs over signed distances -radius ... radius, so that the weights of a run of
@@ -73,84 +164,11 @@ KELVORA_KERNEL_BODY void SuppressBody(std::vector<float>& values, int64_t radius
         weights[d + radius] =
             distance <= half ? 1.0 : 1.0 + 3.0 * (distance - half) / static_cast<double>(radius);
     }
-
-    // A frame's fate only depends on whether some frame in reach beats it, not on which one
-    // is found first. A zero never beats a positive level, so for those the scan may step over
-    // zeros: next[j] leads (through a chain that is shortened as it is walked) to the first
-    // non-zero entry at or after j. With wide windows over long quiet or suppressed stretches
-    // this keeps the pass close to linear instead of quadratic.
-    std::vector<int64_t> next(static_cast<size_t>(count) + 1);
-    for (int64_t j = 0; j < count; ++j)
-        next[j] = values[j] == 0.0f ? j + 1 : j;
-    next[count] = count;
-    auto nonZeroFrom = [&](int64_t j)
-    {
-        int64_t root = j;
-        while (next[root] != root)
-            root = next[root];
-        while (next[j] != root)
-        {
-            const int64_t following = next[j];
-            next[j] = root;
-            j = following;
-        }
-        return root;
-    };
-
-    // Neighbouring frames are mostly beaten by the same strong frame, so the one that beat the
-    // last frame is tried first; only when it does not beat this one is the reach scanned.
-    float* v = values.data();
-    int64_t lastBeater = -1;
-    for (int64_t step = 0; step < count; ++step)
-    {
-        const int64_t i = backward ? count - 1 - step : step;
-        const float level = v[i];
-        // Zeroing a zero changes nothing, and nothing compares greater than NaN.
-        if (level == 0.0f || std::isnan(level))
-            continue;
-        const int64_t first = std::max<int64_t>(0, i - radius);
-        const int64_t last = std::min(i + radius, count - 1);
-        // weights[shift + j] is the weight of frame j against frame i.
-        const int64_t shift = radius - i;
-        int64_t beater = -1;
-        if (lastBeater >= first && lastBeater <= last &&
-            v[lastBeater] > weights[shift + lastBeater] * level)
-        {
-            beater = lastBeater;
-        }
-        else if (level > 0.0f)
-        {
-            // Eight neighbours at a time from each non-zero one; the zeros among them lose.
-            int64_t j = nonZeroFrom(first);
-            for (; j + Lanes <= last + 1 && beater < 0; j = nonZeroFrom(j + Lanes))
-            {
-                const int64_t q = FirstBeating(v + j, weights.data() + (shift + j), level);
-                if (q < Lanes)
-                    beater = j + q;
-            }
-            for (; j <= last && beater < 0; ++j)
-            {
-                if (v[j] > weights[shift + j] * level)
-                    beater = j;
-            }
-        }
-        else
-        {
-            // Only hand-made tracks are negative; then zeros count too.
-            for (int64_t j = first; j <= last && beater < 0; ++j)
-            {
-                if (v[j] > weights[shift + j] * level)
-                    beater = j;
-            }
-        }
-        if (beater >= 0)
-        {
-            // Entries already zeroed in this pass no longer suppress later ones.
-            v[i] = 0.0f;
-            next[i] = i + 1;
-            lastBeater = beater;
-        }
-    }
+    if (backward)
+        std::reverse(values.begin(), values.end());
+    SuppressForward(values.data(), static_cast<int64_t>(values.size()), radius, weights.data());
+    if (backward)
+        std::reverse(values.begin(), values.end());
 }
 
 } // namespace
