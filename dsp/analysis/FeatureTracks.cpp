@@ -35,6 +35,8 @@ constexpr int32_t LargestFrame = 1 << 26;
 constexpr uint32_t Lanes = 8;
 using Double8 = double __attribute__((vector_size(8 * sizeof(double))));
 using Mask8 = int64_t __attribute__((vector_size(8 * sizeof(int64_t))));
+// Groups of Lanes frames in the largest flux block (see FluxBlockFrames).
+constexpr uint32_t MaxFluxGroups = 8;
 
 // Square roots of the magnitudes of a CCS spectrum, each root rounded to float. The squares are
 // taken in one contiguous pass (scratch: 2 * bins doubles) so that both loops vectorise.
@@ -95,17 +97,19 @@ KELVORA_KERNEL_BODY void MagnitudeLanesBody(const float* __restrict spectra, uin
 KELVORA_KERNEL_BODY void FluxSumsBody(const double* block, uint32_t bins, uint32_t stride,
                                       uint32_t count, double* sums)
 {
-    for (uint32_t lane0 = 0; lane0 < count; lane0 += Lanes)
+    // Bin by bin over every group of Lanes frames, so that a bin's row is read from memory once.
+    const uint32_t groups = count / Lanes;
+    Double8 sum[MaxFluxGroups] = {};
+    const double* row = block;
+    for (uint32_t k = 0; k < bins; ++k, row += stride)
     {
-        Double8 sum = {};
-        const double* row = block + lane0;
-        for (uint32_t k = 0; k < bins; ++k, row += stride)
+        for (uint32_t g = 0; g < groups; ++g)
         {
             // column[j] holds frame j - 8 of each lane; the block is not vector aligned, so
             // each is copied in.
             Double8 column[ContextFrames];
             for (uint32_t j = 0; j < ContextFrames; ++j)
-                std::memcpy(&column[j], row + j, sizeof(Double8));
+                std::memcpy(&column[j], row + g * Lanes + j, sizeof(Double8));
             Double8 past = {};
             for (uint32_t j = 0; j < ContextPast; ++j)
                 past += column[j];
@@ -114,10 +118,10 @@ KELVORA_KERNEL_BODY void FluxSumsBody(const double* block, uint32_t bins, uint32
                 future += column[ContextPast + j];
             const Double8 d = column[ContextPast] - past + future;
             // Only rises count: the others (and NaN) add +0, which leaves the sum as it is.
-            sum += reinterpret_cast<Double8>(reinterpret_cast<Mask8>(d) & (d > Double8{}));
+            sum[g] += reinterpret_cast<Double8>(reinterpret_cast<Mask8>(d) & (d > Double8{}));
         }
-        std::memcpy(sums + lane0, &sum, sizeof(sum));
     }
+    std::memcpy(sums, sum, groups * sizeof(Double8));
 }
 
 // One sample of FftLanes frames side by side.
@@ -205,7 +209,7 @@ KELVORA_KERNEL_BODY void EnergyLanesBody(const float* __restrict lanes, int32_t 
 uint32_t FluxBlockFrames(uint32_t bins)
 {
     const uint32_t fit = (32768u / bins) / Lanes * Lanes;
-    return std::clamp(fit, Lanes, 8 * Lanes);
+    return std::clamp(fit, Lanes, MaxFluxGroups * Lanes);
 }
 
 uint32_t FrameCount(uint32_t length, int32_t hop)
