@@ -27,20 +27,17 @@ constexpr uint32_t blockCount = 6;
 // Decaying clicks every 1024 frames, different on each channel.
 struct SyntheticAudio
 {
-    SyntheticAudio() : samples(channelCount, std::vector<float>(frameCount, 0.0f))
+    SyntheticAudio()
     {
         for (uint32_t c = 0; c < channelCount; ++c)
         {
             for (uint32_t i = 0; i < frameCount; ++i)
-            {
-                const uint32_t sinceClick = i % 1024;
-                samples[c][i] = (c == 0 ? 1.0f : -0.5f) / static_cast<float>(1 + sinceClick);
-            }
+                samples[c].push_back((c == 0 ? 1.0f : -0.5f) / static_cast<float>(1 + i % 1024));
             pointers[c] = samples[c].data();
         }
     }
 
-    std::vector<std::vector<float>> samples;
+    std::vector<float> samples[channelCount];
     float* pointers[channelCount] = {};
 };
 
