@@ -1,6 +1,7 @@
 #include "ToolTest.h"
 
 #include <algorithm>
+#include <fstream>
 #include <sndfile.h>
 
 namespace
@@ -36,10 +37,14 @@ TEST_F(ToolTest, AnalyseFindsExactlyTheHitsAndItsRegionsTileTheLoop)
     EXPECT_EQ(next, Frames);
 }
 
-TEST_F(ToolTest, RenderAtHalfTempoIsTwiceAsLongWithTheOnsetsMoved)
+TEST_F(ToolTest, RendersFromAPipeToAPipeAtHalfTempoWithTheOnsetsMoved)
 {
-    const ProcessResult run = Run("render", {"-o", (folder / "half.wav").string(), "-t", "60"});
+    // One bar at 120 BPM played at 60: twice the frames, each hit twice as late.
+    const ProcessResult run =
+        Kelvora({"render", "-", "-o", "-", "-t", "60", "--bars", "1"}, {}, 0, loop);
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("- -> stdout: 176400 frames at 60 BPM"), std::string::npos) << run.err;
+    std::ofstream(folder / "half.wav", std::ios::binary) << run.out;
     const TestAudio out = TestAudio::Read(folder / "half.wav");
     EXPECT_EQ(out.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     EXPECT_EQ(out.sampleRate, Rate);

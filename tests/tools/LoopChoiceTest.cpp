@@ -2,11 +2,21 @@
 // renders that stay continuous.
 #include "ToolTest.h"
 
+#include "tools/kelvora/AudioFormat.h"
+#include "tools/kelvora/DrumLoopSynth.h"
+
 #include <cmath>
 #include <fstream>
 
 namespace
 {
+
+// Eighth notes of one bar of 4/4 at 120 BPM over two seconds, the first firstHit frames in.
+TestAudio Eighths(uint32_t firstHit)
+{
+    return TestAudio::Clicks(44100, 88200, 2,
+                             {firstHit, 11025, 22050, 33075, 44100, 55125, 66150, 77175});
+}
 
 TEST(LoopChoiceTest, EachLoopPlaysAtItsOwnTempoFromOptionsFileNameOrOnsets)
 {
@@ -36,7 +46,9 @@ TEST(LoopChoiceTest, EachLoopPlaysAtItsOwnTempoFromOptionsFileNameOrOnsets)
     {
         SCOPED_TRACE(c.name);
         const std::filesystem::path loop = folder / c.name;
-        WriteDrumLoop(loop, c.bpm, c.bars);
+        KelvoraCli::DrumLoopSynth(44100, c.bpm, c.bars, {})
+            .Render()
+            .Write(loop, KelvoraCli::AudioFormat::ForPath(loop, 0));
         std::vector<std::string> args{loop.string()};
         args.insert(args.end(), c.options.begin(), c.options.end());
         const nlohmann::json report = Analysed(args);
@@ -47,22 +59,23 @@ TEST(LoopChoiceTest, EachLoopPlaysAtItsOwnTempoFromOptionsFileNameOrOnsets)
     }
 
     // The render says the same in its first line.
-    const ProcessResult render = Kelvora({"render", (folder / "one-bar.wav").string(), "-o",
-                                          (folder / "out.wav").string(), "-t", "90"});
+    const std::string oneBar = (folder / "one-bar.wav").string();
+    const ProcessResult render =
+        Kelvora({"render", oneBar, "-o", (folder / "out.wav").string(), "-t", "90"});
     ASSERT_EQ(render.status, 0) << render.err;
     EXPECT_EQ(render.out.substr(0, render.out.find('\n')),
-              (folder / "one-bar.wav").string() +
-                  ": tempo 120.0 BPM: 1 bar of 4/4, from the onsets");
+              oneBar + ": tempo 120.0 BPM: 1 bar of 4/4, from the onsets");
 
     // Two lone clicks a second apart say nothing of bars: the tool warns instead of guessing
     // silently.
-    TestAudio::Clicks(44100, 88200, 1, {0, 44100}).Write(folder / "sparse.wav");
-    const ProcessResult sparse = Kelvora({"analyse", (folder / "sparse.wav").string()});
-    EXPECT_EQ(sparse.status, 0);
-    EXPECT_NE(sparse.err.find("warning: " + (folder / "sparse.wav").string() +
-                              ": the onsets say little about the loop's tempo"),
-              std::string::npos)
-        << sparse.err;
+    const std::string sparse = (folder / "sparse.wav").string();
+    TestAudio::Clicks(44100, 88200, 1, {0, 44100}).Write(sparse);
+    const ProcessResult warned = Kelvora({"analyse", sparse});
+    EXPECT_EQ(warned.status, 0);
+    EXPECT_NE(
+        warned.err.find("warning: " + sparse + ": the onsets say little about the loop's tempo"),
+        std::string::npos)
+        << warned.err;
 }
 
 // Cuts the user chooses replace the analysis: a saved analysis (with the sliver the tool switched
@@ -72,14 +85,15 @@ TEST(LoopChoiceTest, UserCutsComeFromASavedAnalysisACsvAGridOrZeroCrossings)
 {
     TempFolder folder;
     const std::string loop = (folder / "groove.wav").string();
-    // Eighth notes of one bar at 120 BPM, the first 40 frames in: the analysis cuts just before
-    // it, and the tool switches that cut off rather than leave a sliver of a slice.
-    TestAudio::Clicks(44100, 88200, 2, {40, 11025, 22050, 33075, 44100, 55125, 66150, 77175})
-        .Write(loop);
-    const ProcessResult saved = Kelvora({"analyse", "--json", loop});
-    ASSERT_EQ(saved.status, 0) << saved.err;
-    std::ofstream(folder / "saved.json") << saved.out;
-    const nlohmann::json original = nlohmann::json::parse(saved.out).at(0);
+    const std::string saved = (folder / "saved.json").string();
+    // The first hit 40 frames in: the analysis cuts just before it, and the tool switches that
+    // cut off rather than leave a sliver of a slice.
+    const TestAudio audio = Eighths(40);
+    audio.Write(loop);
+    const ProcessResult analysis = Kelvora({"analyse", "--json", loop});
+    ASSERT_EQ(analysis.status, 0) << analysis.err;
+    std::ofstream(saved) << analysis.out;
+    const nlohmann::json original = nlohmann::json::parse(analysis.out).at(0);
     std::vector<uint32_t> disabled;
     for (const auto& slice : original["slices"])
         if (slice["disabled"].get<bool>())
@@ -89,7 +103,6 @@ TEST(LoopChoiceTest, UserCutsComeFromASavedAnalysisACsvAGridOrZeroCrossings)
     EXPECT_GT(disabled[0], 0u);
     EXPECT_EQ(original["regions"].size(), 8u);
     EXPECT_NEAR(original["regions"][1]["start"].get<double>(), 11025.0, 16.0);
-    std::ofstream(folder / "cuts.csv") << "frame\n0\n1000\n30000, 60000\n";
 
     const auto starts = [](const nlohmann::json& report)
     {
@@ -98,9 +111,10 @@ TEST(LoopChoiceTest, UserCutsComeFromASavedAnalysisACsvAGridOrZeroCrossings)
             positions.push_back(region["start"].get<uint32_t>());
         return positions;
     };
-    const nlohmann::json reloaded = Analysed({loop, "--slices", (folder / "saved.json").string()});
+    const nlohmann::json reloaded = Analysed({loop, "--slices", saved});
     for (const char* key : {"slices", "regions", "meter"})
         EXPECT_EQ(reloaded[key], original[key]) << key;
+    std::ofstream(folder / "cuts.csv") << "frame\n0\n1000\n30000, 60000\n";
     EXPECT_EQ(starts(Analysed({loop, "--slices", (folder / "cuts.csv").string()})),
               (std::vector<uint32_t>{0, 1000, 30000, 60000}));
     std::vector<uint32_t> eighths;
@@ -109,11 +123,10 @@ TEST(LoopChoiceTest, UserCutsComeFromASavedAnalysisACsvAGridOrZeroCrossings)
     EXPECT_EQ(starts(Analysed({loop, "--grid", "1/8"})), eighths);
 
     // The saved analysis renders the same bytes as the analysis itself.
-    const std::string plain = (folder / "plain.wav").string();
-    const std::string restored = (folder / "restored.wav").string();
-    ASSERT_EQ(Kelvora({"render", loop, "-o", plain, "-t", "97"}).status, 0);
-    ASSERT_EQ(Kelvora({"render", loop, "-o", restored, "-t", "97", "--slices",
-                       (folder / "saved.json").string()})
+    ASSERT_EQ(Kelvora({"render", loop, "-o", (folder / "plain.wav").string(), "-t", "97"}).status,
+              0);
+    ASSERT_EQ(Kelvora({"render", loop, "-o", (folder / "restored.wav").string(), "-t", "97",
+                       "--slices", saved})
                   .status,
               0);
     EXPECT_EQ(folder.Text("plain.wav"), folder.Text("restored.wav"));
@@ -122,7 +135,6 @@ TEST(LoopChoiceTest, UserCutsComeFromASavedAnalysisACsvAGridOrZeroCrossings)
     // Snapped cuts sit where the mono sum changes sign, at most 2 ms (88 frames) from the
     // analysis's cut.
     const nlohmann::json snapped = Analysed({loop, "--snap", "zero-crossing"});
-    const TestAudio audio = TestAudio::Read(loop);
     ASSERT_EQ(snapped["regions"].size(), original["regions"].size());
     for (size_t i = 1; i < snapped["regions"].size(); ++i)
     {
@@ -140,27 +152,25 @@ TEST(LoopChoiceTest, UserCutsComeFromASavedAnalysisACsvAGridOrZeroCrossings)
 TEST(LoopChoiceTest, RendersStayContinuousOverASustainedBedByDefault)
 {
     TempFolder folder;
-    TestAudio loop =
-        TestAudio::Clicks(44100, 88200, 2, {0, 11025, 22050, 33075, 44100, 55125, 66150, 77175});
-    for (auto& channel : loop.samples)
+    TestAudio pad = Eighths(0);
+    for (auto& channel : pad.samples)
         for (size_t i = 0; i < channel.size(); ++i)
             channel[i] += 0.1f * static_cast<float>(std::sin(2.0 * 3.14159265358979 * 220.0 *
                                                              static_cast<double>(i) / 44100.0));
-    loop.Write(folder / "pad.wav");
-    EXPECT_EQ(loop.GapPercent(), 0.0);
-    for (const auto& [extension, low, high] :
-         {std::tuple<std::string, double, double>{"", 0.0, 0.0}, {"0", 15.0, 35.0}})
+    pad.Write(folder / "pad.wav");
+    EXPECT_EQ(pad.GapPercent(), 0.0);
+    std::vector<std::string> args{"render", (folder / "pad.wav").string(),
+                                  "-o",     (folder / "out.wav").string(),
+                                  "-t",     "90",
+                                  "--bars", "1"};
+    for (const auto& [low, high] : {std::pair{0.0, 0.0}, {15.0, 35.0}})
     {
-        std::vector<std::string> args{"render", (folder / "pad.wav").string(),
-                                      "-o",     (folder / "out.wav").string(),
-                                      "-t",     "90",
-                                      "--bars", "1"};
-        if (!extension.empty())
-            args.insert(args.end(), {"--tail-extension", extension});
+        SCOPED_TRACE(args.back());
         ASSERT_EQ(Kelvora(args).status, 0);
         const double gaps = TestAudio::Read(folder / "out.wav").GapPercent();
-        EXPECT_GE(gaps, low) << extension;
-        EXPECT_LE(gaps, high) << extension;
+        EXPECT_GE(gaps, low);
+        EXPECT_LE(gaps, high);
+        args.insert(args.end(), {"--tail-extension", "0"});
     }
 }
 

@@ -1,7 +1,5 @@
 #include "ToolTest.h"
 
-#include "tools/kelvora/AudioFormat.h"
-
 #include <cmath>
 #include <fstream>
 #include <sndfile.h>
@@ -40,11 +38,8 @@ std::string TempFolder::Text(const std::string& name) const
     return text.str();
 }
 
-namespace
-{
-
-// A space and the text in single quotes, which keep everything but the quote literal.
-std::string Word(const std::string& text)
+// Single quotes keep everything but the quote itself literal.
+std::string ShellWord(const std::string& text)
 {
     std::string word = " '";
     for (const char c : text)
@@ -52,25 +47,35 @@ std::string Word(const std::string& text)
     return word + "'";
 }
 
+namespace
+{
+
 ProcessResult Run(const std::string& program, const std::vector<std::string>& args,
-                  const std::filesystem::path& workingFolder, int fileSizeLimitKiB,
+                  const std::filesystem::path& workingFolder = {}, int fileSizeLimitKiB = 0,
                   const std::filesystem::path& standardInput = "/dev/null")
 {
     const TempFolder capture;
     std::string command;
     if (!workingFolder.empty())
-        command += "cd" + Word(workingFolder) + " && ";
+        command += "cd" + ShellWord(workingFolder) + " && ";
     // With SIGXFSZ ignored a write past the limit fails instead of killing the process; ulimit
     // counts in 512-byte blocks.
     if (fileSizeLimitKiB > 0)
         command += "trap '' XFSZ && ulimit -f " + std::to_string(2 * fileSizeLimitKiB) + " && ";
-    command += "exec" + Word(program);
+    command += "exec" + ShellWord(program);
     for (const std::string& arg : args)
-        command += Word(arg);
-    command +=
-        " <" + Word(standardInput) + " >" + Word(capture / "out") + " 2>" + Word(capture / "err");
+        command += ShellWord(arg);
+    command += " <" + ShellWord(standardInput) + " >" + ShellWord(capture / "out") + " 2>" +
+               ShellWord(capture / "err");
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, capture.Text("out"), capture.Text("err")};
+}
+
+// The output of a run that must succeed, parsed; null (and a failure) if it does not.
+nlohmann::json JsonOf(const ProcessResult& run)
+{
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.status == 0 ? nlohmann::json::parse(run.out) : nlohmann::json();
 }
 
 } // namespace
@@ -79,26 +84,21 @@ ProcessResult Kelvora(const std::vector<std::string>& args,
                       const std::filesystem::path& workingFolder, int fileSizeLimitKiB,
                       const std::filesystem::path& standardInput)
 {
-    return Run(KELVORA_TOOL, args, workingFolder, fileSizeLimitKiB,
-               standardInput.empty() ? "/dev/null" : standardInput);
+    return Run(KELVORA_TOOL, args, workingFolder, fileSizeLimitKiB, standardInput);
 }
 
 nlohmann::json Analysed(const std::vector<std::string>& args)
 {
     std::vector<std::string> all{"analyse", "--json"};
     all.insert(all.end(), args.begin(), args.end());
-    const ProcessResult run = Kelvora(all);
-    EXPECT_EQ(run.status, 0) << run.err;
-    return run.status == 0 ? nlohmann::json::parse(run.out).at(0) : nlohmann::json();
+    const nlohmann::json records = JsonOf(Kelvora(all));
+    return records.is_null() ? records : records.at(0);
 }
 
 nlohmann::json ReadBack(const std::string& kind, const std::filesystem::path& file)
 {
-    const ProcessResult run =
-        Run(KELVORA_TEST_PYTHON,
-            {std::string(KELVORA_TEST_SCRIPTS) + "/read_back.py", kind, file.string()}, {}, 0);
-    EXPECT_EQ(run.status, 0) << run.err;
-    return run.status == 0 ? nlohmann::json::parse(run.out) : nlohmann::json();
+    return JsonOf(Run(KELVORA_TEST_PYTHON,
+                      {std::string(KELVORA_TEST_SCRIPTS) + "/read_back.py", kind, file.string()}));
 }
 
 TestAudio TestAudio::Clicks(int sampleRate, size_t frames, int channels,
@@ -171,25 +171,20 @@ std::vector<size_t> TestAudio::Onsets(float threshold, size_t quietFrames) const
     return onsets;
 }
 
+float TestAudio::Peak(size_t begin, size_t end) const
+{
+    float peak = 0.0f;
+    for (const auto& channel : samples)
+        for (size_t i = begin; i < end; ++i)
+            peak = std::max(peak, std::fabs(channel[i]));
+    return peak;
+}
+
 double TestAudio::GapPercent() const
 {
     const size_t window = static_cast<size_t>(sampleRate / 100);
-    size_t windows = 0;
-    size_t quiet = 0;
+    size_t windows = 0, quiet = 0;
     for (size_t start = 0; start + window <= Frames(); start += window, ++windows)
-    {
-        float peak = 0.0f;
-        for (const auto& channel : samples)
-            for (size_t i = start; i < start + window; ++i)
-                peak = std::max(peak, std::fabs(channel[i]));
-        quiet += peak < 0.001f ? 1 : 0;
-    }
+        quiet += Peak(start, start + window) < 0.001f ? 1 : 0;
     return windows ? 100.0 * static_cast<double>(quiet) / static_cast<double>(windows) : 0.0;
-}
-
-void WriteDrumLoop(const std::filesystem::path& path, double bpm, uint32_t bars,
-                   const KelvoraCli::DrumLoopSynth::Groove& groove)
-{
-    const KelvoraCli::DrumLoopSynth synth(44100, bpm, bars, groove);
-    synth.Render().Write(path, KelvoraCli::AudioFormat::ForPath(path, 0));
 }
