@@ -67,7 +67,8 @@ TEST_F(SamplerExportClicks, MoreSlicesThanKeysSpreadOverChannelsAndAReExportLeav
         std::ofstream(out / name) << "keep";
 
     // Three keys from 125: slices 1-3 on channel 1, 4-6 on channel 2, 7-8 on channel 3.
-    const ProcessResult many = Run("export", {"--dir", out.string(), "--base-note", "125"});
+    const ProcessResult many =
+        Kelvora({"export", loop.string(), "--dir", out.string(), "--base-note", "125"});
     ASSERT_EQ(many.status, 0) << many.err;
     EXPECT_THAT(many.err, HasSubstr("8 slices do not fit on the 3 keys from 125 up"));
     const nlohmann::json midi = ReadBack("midi", out / "clicks.mid");
@@ -81,7 +82,8 @@ TEST_F(SamplerExportClicks, MoreSlicesThanKeysSpreadOverChannelsAndAReExportLeav
                 HasSubstr("<region> key=126 lochan=3 hichan=3 sample=clicks-slice08.wav\n"));
 
     // Cut in two halves, the set shrinks to two slices, and the earlier files of this input go.
-    const ProcessResult fewer = Run("export", {"--dir", out.string(), "--grid", "1/2"});
+    const ProcessResult fewer =
+        Kelvora({"export", loop.string(), "--dir", out.string(), "--grid", "1/2"});
     ASSERT_EQ(fewer.status, 0) << fewer.err;
     EXPECT_THAT(fewer.out, HasSubstr("(removed 6 slice files of an earlier export)"));
     EXPECT_EQ(folder.Entries(),

@@ -79,13 +79,6 @@ protected:
                                                    44100, 57500, 66150, 80000};
 
     void SetUp() override { source.Write(loop); }
-    // Runs "kelvora command loop options...".
-    ProcessResult Run(const std::string& command, const std::vector<std::string>& options)
-    {
-        std::vector<std::string> args{command, loop.string()};
-        args.insert(args.end(), options.begin(), options.end());
-        return Kelvora(args);
-    }
 
     TempFolder folder;
     std::filesystem::path loop = folder / "clicks.wav";
