@@ -98,8 +98,6 @@ TEST(LoopChoiceTest, UserCutsComeFromASavedAnalysisACsvAGridOrZeroCrossings)
     ASSERT_EQ(disabled.size(), 1u);
     EXPECT_LT(disabled[0], 220u); // 5 ms
     EXPECT_GT(disabled[0], 0u);
-    EXPECT_EQ(original["regions"].size(), 8u);
-    EXPECT_NEAR(original["regions"][1]["start"].get<double>(), 11025.0, 16.0);
 
     const auto starts = [](const nlohmann::json& report)
     {
@@ -117,12 +115,12 @@ TEST(LoopChoiceTest, UserCutsComeFromASavedAnalysisACsvAGridOrZeroCrossings)
     EXPECT_EQ(starts(Analysed({loop, "--grid", "1/8"})), Eighths);
 
     // The saved analysis renders the same bytes as the analysis itself.
-    ASSERT_EQ(Kelvora({"render", loop, "-o", (folder / "plain.wav").string(), "-t", "97"}).status,
-              0);
-    ASSERT_EQ(Kelvora({"render", loop, "-o", (folder / "restored.wav").string(), "-t", "97",
-                       "--slices", saved})
-                  .status,
-              0);
+    std::vector<std::string> render{"render", loop, "-o", (folder / "plain.wav").string(),
+                                    "-t",     "97"};
+    ASSERT_EQ(Kelvora(render).status, 0);
+    render[3] = (folder / "restored.wav").string();
+    render.insert(render.end(), {"--slices", saved});
+    ASSERT_EQ(Kelvora(render).status, 0);
     EXPECT_EQ(folder.Text("plain.wav"), folder.Text("restored.wav"));
     EXPECT_GT(folder.Text("plain.wav").size(), 100000u);
 
