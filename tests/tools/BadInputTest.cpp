@@ -68,8 +68,7 @@ TEST(BadInputTest, EachIsRefusedWithItsErrorAndLeavesNothingBehind)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(testing::PrintToString(c.args));
-        const ProcessResult run = Kelvora(c.args, {}, c.fileSizeLimitKiB);
-        EXPECT_EQ(run.status, c.status);
+        const ProcessResult run = Kelvora(c.args, c.status, {}, c.fileSizeLimitKiB);
         EXPECT_THAT(run.err, testing::MatchesRegex("kelvora: [^\n]*\n"));
         for (const std::string& piece : c.pieces)
             EXPECT_THAT(run.err, testing::HasSubstr(piece));

@@ -24,7 +24,6 @@ TEST_F(ToolTest, AnalyseTakesAFolderFindsExactlyTheHitsAndTellsOfAShortFile)
     std::ofstream(set / "b.wav", std::ios::binary) << folder.Text("clicks.wav").substr(0, 40000);
     std::ofstream(set / "notes.txt") << "not audio";
     const ProcessResult run = Kelvora({"analyse", "--json", set.string()});
-    ASSERT_EQ(run.status, 0) << run.err;
     const size_t held = TestAudio::Read(set / "b.wav").Frames();
     EXPECT_THAT(run.err, HasSubstr("holds " + std::to_string(held) +
                                    " of the 88200 frames its header announces"));
@@ -61,14 +60,13 @@ TEST_F(ToolTest, RendersFromAPipeToAPipeAtHalfTempoWithTheOnsetsMoved)
 {
     // One bar at 120 BPM played at 60: twice the frames, each hit twice as late.
     const ProcessResult run =
-        Kelvora({"render", "-", "-o", "-", "-t", "60", "--bars", "1"}, {}, 0, loop);
-    ASSERT_EQ(run.status, 0) << run.err;
+        Kelvora({"render", "-", "-o", "-", "-t", "60", "--bars", "1"}, 0, {}, 0, loop);
     EXPECT_THAT(run.err, HasSubstr("- -> stdout: 176400 frames at 60 BPM"));
     std::ofstream(folder / "half.wav", std::ios::binary) << run.out;
     const TestAudio out = TestAudio::Read(folder / "half.wav");
     EXPECT_EQ(out.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     EXPECT_EQ(out.sampleRate, Rate);
-    ASSERT_EQ(out.samples.size(), 2u);
+    EXPECT_EQ(out.channels, 2);
     EXPECT_EQ(out.Frames(), 2 * Frames);
     const std::vector<size_t> onsets = out.Onsets(0.05f, 2000);
     ASSERT_EQ(onsets.size(), Hits.size());
@@ -80,7 +78,6 @@ TEST_F(ToolTest, ExportedSlicesJoinToTheSourceAndMidiNotesSitWhereTheyDo)
 {
     const std::filesystem::path out = folder / "slices";
     const ProcessResult run = Kelvora({"export", loop.string(), "--dir", out.string()});
-    ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_FALSE(std::filesystem::exists(out / "clicks-slice09.wav"));
     // 120 quarter notes a minute are 500 000 us each; notes start at key 36.
     const nlohmann::json midi = ReadBack("midi", out / "clicks.mid");
@@ -92,22 +89,20 @@ TEST_F(ToolTest, ExportedSlicesJoinToTheSourceAndMidiNotesSitWhereTheyDo)
     ASSERT_EQ(midi["notes"].size(), Hits.size());
     // Note times are whole ticks, so they are within one tick of the slices' frames.
     const double tick = 0.5 / midi["ticksPerBeat"].get<double>();
-    std::vector<std::vector<float>> joined(2);
+    std::vector<float> joined;
     for (size_t i = 0; i < Hits.size(); ++i)
     {
         const TestAudio slice =
             TestAudio::Read(out / ("clicks-slice0" + std::to_string(i + 1) + ".wav"));
         EXPECT_EQ(slice.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
         EXPECT_EQ(slice.sampleRate, Rate);
-        ASSERT_EQ(slice.samples.size(), 2u);
-        const auto start = static_cast<double>(joined[0].size());
+        const auto start = static_cast<double>(joined.size() / 2);
         EXPECT_NEAR(start, Hits[i], 16) << i;
         const nlohmann::json& note = midi["notes"][i];
         EXPECT_EQ(note["note"], 36 + i);
         EXPECT_NEAR(note["start"].get<double>(), start / Rate, tick) << i;
         EXPECT_NEAR(note["end"].get<double>(), (start + slice.Frames()) / Rate, tick) << i;
-        for (size_t c = 0; c < 2; ++c)
-            joined[c].insert(joined[c].end(), slice.samples[c].begin(), slice.samples[c].end());
+        joined.insert(joined.end(), slice.samples.begin(), slice.samples.end());
     }
     EXPECT_EQ(joined, source.samples);
 }
@@ -118,13 +113,11 @@ TEST_F(ToolTest, ClippedRendersAreReportedAndNormalizeLeavesHeadroom)
                                   "-t",     "120",         "-b",     "16",
                                   "--gain", "12",          "--bars", "1"};
     const ProcessResult clipped = Kelvora(args);
-    ASSERT_EQ(clipped.status, 0) << clipped.err;
     EXPECT_THAT(clipped.err, HasSubstr("samples clipped at full scale (peak +"));
 
     args[3] = (folder / "fitted.wav").string();
     args.push_back("--normalize");
     const ProcessResult normalized = Kelvora(args);
-    ASSERT_EQ(normalized.status, 0) << normalized.err;
     EXPECT_EQ(normalized.err, "");
     const TestAudio fitted = TestAudio::Read(folder / "fitted.wav");
     EXPECT_EQ(fitted.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
@@ -156,8 +149,7 @@ TEST_F(ToolTest, EveryTerminatingSignalLeavesNoStagedFileBehind)
 TEST(DemoTest, WritesTheLoopTwoRendersAndAPictureWithAMarkerPerSlice)
 {
     TempFolder folder;
-    const ProcessResult run = Kelvora({"demo"}, folder.Path());
-    ASSERT_EQ(run.status, 0) << run.err;
+    const ProcessResult run = Kelvora({"demo"}, 0, folder.Path());
     EXPECT_THAT(run.out, HasSubstr("Wrote into kelvora-demo/"));
     const std::filesystem::path demo = folder / "kelvora-demo";
 
@@ -165,7 +157,7 @@ TEST(DemoTest, WritesTheLoopTwoRendersAndAPictureWithAMarkerPerSlice)
     // 4 x 120/90 and 4 x 120/150 seconds.
     const TestAudio loop = TestAudio::Read(demo / "drum-loop.wav");
     EXPECT_EQ(loop.sampleRate, 44100);
-    EXPECT_EQ(loop.samples.size(), 2u);
+    EXPECT_EQ(loop.channels, 2);
     EXPECT_EQ(loop.Frames(), 176400u);
     EXPECT_EQ(TestAudio::Read(demo / "drum-loop-90bpm.wav").Frames(), 235200u);
     EXPECT_EQ(TestAudio::Read(demo / "drum-loop-150bpm.wav").Frames(), 141120u);

@@ -51,7 +51,8 @@ namespace
 {
 
 ProcessResult Run(const std::string& program, const std::vector<std::string>& args,
-                  const std::filesystem::path& workingFolder = {}, int fileSizeLimitKiB = 0,
+                  int expectedStatus = 0, const std::filesystem::path& workingFolder = {},
+                  int fileSizeLimitKiB = 0,
                   const std::filesystem::path& standardInput = "/dev/null")
 {
     const TempFolder capture;
@@ -68,23 +69,25 @@ ProcessResult Run(const std::string& program, const std::vector<std::string>& ar
     command += " <" + ShellWord(standardInput) + " >" + ShellWord(capture / "out") + " 2>" +
                ShellWord(capture / "err");
     const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, capture.Text("out"), capture.Text("err")};
+    const ProcessResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, capture.Text("out"),
+                               capture.Text("err")};
+    EXPECT_EQ(result.status, expectedStatus) << program << ":\n" << result.err;
+    return result;
 }
 
-// The output of a run that must succeed, parsed; null (and a failure) if it does not.
+// The output of a successful run, parsed; null when the run failed.
 nlohmann::json JsonOf(const ProcessResult& run)
 {
-    EXPECT_EQ(run.status, 0) << run.err;
     return run.status == 0 ? nlohmann::json::parse(run.out) : nlohmann::json();
 }
 
 } // namespace
 
-ProcessResult Kelvora(const std::vector<std::string>& args,
+ProcessResult Kelvora(const std::vector<std::string>& args, int expectedStatus,
                       const std::filesystem::path& workingFolder, int fileSizeLimitKiB,
                       const std::filesystem::path& standardInput)
 {
-    return Run(KELVORA_TOOL, args, workingFolder, fileSizeLimitKiB, standardInput);
+    return Run(KELVORA_TOOL, args, expectedStatus, workingFolder, fileSizeLimitKiB, standardInput);
 }
 
 nlohmann::json Analysed(const std::vector<std::string>& args)
@@ -104,7 +107,7 @@ nlohmann::json ReadBack(const std::string& kind, const std::filesystem::path& fi
 TestAudio TestAudio::Clicks(int sampleRate, size_t frames, int channels,
                             const std::vector<uint32_t>& positions)
 {
-    TestAudio audio{sampleRate, 0, {static_cast<size_t>(channels), std::vector<float>(frames)}};
+    TestAudio audio{sampleRate, 0, channels, std::vector<float>(frames * channels)};
     uint32_t noise = 22222;
     for (const uint32_t position : positions)
         for (size_t i = 0; i < static_cast<size_t>(sampleRate / 50) && position + i < frames; ++i)
@@ -115,7 +118,7 @@ TestAudio TestAudio::Clicks(int sampleRate, size_t frames, int channels,
             const float white = static_cast<float>(noise) / 2147483648.0f - 1.0f;
             const float level = 0.8f * std::exp(-static_cast<float>(i) / (sampleRate * 0.004f));
             for (int c = 0; c < channels; ++c)
-                audio.samples[c][position + i] = white * level * (1.0f - 0.2f * c);
+                audio.samples[(position + i) * channels + c] = white * level * (1.0f - 0.2f * c);
         }
     return audio;
 }
@@ -124,16 +127,12 @@ void TestAudio::Write(const std::filesystem::path& path) const
 {
     SF_INFO info{};
     info.samplerate = sampleRate;
-    info.channels = static_cast<int>(samples.size());
+    info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file)
         throw std::runtime_error("cannot write test audio " + path.string());
-    std::vector<float> interleaved;
-    for (size_t i = 0; i < Frames(); ++i)
-        for (const auto& channel : samples)
-            interleaved.push_back(channel[i]);
-    sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(Frames()));
+    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(Frames()));
     sf_close(file);
 }
 
@@ -143,14 +142,20 @@ TestAudio TestAudio::Read(const std::filesystem::path& path)
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file)
         throw std::runtime_error("cannot read " + path.string());
-    std::vector<float> interleaved(static_cast<size_t>(info.frames * info.channels));
-    const auto got = static_cast<size_t>(sf_readf_float(file, interleaved.data(), info.frames));
+    TestAudio audio{info.samplerate, info.format, info.channels,
+                    std::vector<float>(static_cast<size_t>(info.frames * info.channels))};
+    const sf_count_t got = sf_readf_float(file, audio.samples.data(), info.frames);
     sf_close(file);
-    const auto channels = static_cast<size_t>(info.channels);
-    TestAudio audio{info.samplerate, info.format, {channels, std::vector<float>(got)}};
-    for (size_t i = 0; i < got * channels; ++i)
-        audio.samples[i % channels][i / channels] = interleaved[i];
+    audio.samples.resize(static_cast<size_t>(got * info.channels));
     return audio;
+}
+
+float TestAudio::Mono(size_t frame) const
+{
+    float sum = 0.0f;
+    for (int c = 0; c < channels; ++c)
+        sum += samples[frame * channels + c];
+    return sum;
 }
 
 std::vector<size_t> TestAudio::Onsets(float threshold, size_t quietFrames) const
@@ -159,10 +164,7 @@ std::vector<size_t> TestAudio::Onsets(float threshold, size_t quietFrames) const
     size_t lastLoud = 0;
     for (size_t i = 0; i < Frames(); ++i)
     {
-        float sum = 0.0f;
-        for (const auto& channel : samples)
-            sum += channel[i];
-        if (std::fabs(sum) <= threshold)
+        if (std::fabs(Mono(i)) <= threshold)
             continue;
         if (onsets.empty() || i - lastLoud > quietFrames)
             onsets.push_back(i);
@@ -174,9 +176,8 @@ std::vector<size_t> TestAudio::Onsets(float threshold, size_t quietFrames) const
 float TestAudio::Peak(size_t begin, size_t end) const
 {
     float peak = 0.0f;
-    for (const auto& channel : samples)
-        for (size_t i = begin; i < end; ++i)
-            peak = std::max(peak, std::fabs(channel[i]));
+    for (size_t i = begin * channels; i < end * channels; ++i)
+        peak = std::max(peak, std::fabs(samples[i]));
     return peak;
 }
 

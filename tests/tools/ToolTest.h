@@ -37,10 +37,10 @@ struct ProcessResult
 
 // The text as one shell word, after a space.
 std::string ShellWord(const std::string& text);
-// Runs the tool in workingFolder (the current one when empty) with standardInput on stdin. A
-// non-zero fileSizeLimitKiB caps every file it writes, so a write fails part-way as on a full
-// disk.
-ProcessResult Kelvora(const std::vector<std::string>& args,
+// Runs the tool, expecting it to exit with expectedStatus, in workingFolder (the current one
+// when empty) with standardInput on stdin. A non-zero fileSizeLimitKiB caps every file it
+// writes, so a write fails part-way as on a full disk.
+ProcessResult Kelvora(const std::vector<std::string>& args, int expectedStatus = 0,
                       const std::filesystem::path& workingFolder = {}, int fileSizeLimitKiB = 0,
                       const std::filesystem::path& standardInput = "/dev/null");
 // The first record of "kelvora analyse --json args..."; null (and a failure) if the run fails.
@@ -51,10 +51,12 @@ nlohmann::json ReadBack(const std::string& kind, const std::filesystem::path& fi
 struct TestAudio
 {
     int sampleRate = 0;
-    int format = 0;                          // SF_FORMAT_* of a file read back
-    std::vector<std::vector<float>> samples; // planar
+    int format = 0; // SF_FORMAT_* of a file read back
+    int channels = 0;
+    std::vector<float> samples; // interleaved
 
-    size_t Frames() const { return samples.empty() ? 0 : samples[0].size(); }
+    size_t Frames() const { return channels ? samples.size() / channels : 0; }
+    float Mono(size_t frame) const; // the sum of the channels
     // Silence with a 20 ms burst of decaying noise at each position: one sharp onset each.
     static TestAudio Clicks(int sampleRate, size_t frames, int channels,
                             const std::vector<uint32_t>& positions);
