@@ -48,22 +48,19 @@ std::vector<Seed> Seeds()
     mixed.slicePoints.points[0].forceOn = 1;
     mixed.slicePoints.points[2].conditional = 1;
     mixed.slicePoints.points[3].forceOff = 1;
-    mixed.meter = {.bars = 1,
-                   .extraBeats = 3,
-                   .beatsPerBar = 7,
-                   .beatUnit = 8,
-                   .tempo = 333.0f,
-                   .fixedTempo = std::nullopt,
-                   .meterFlag = 1};
-    mixed.shaping = {.attackMs = 2.0f,
-                     .holdMs = 10.0f,
-                     .decayMs = 50.0f,
-                     .tailExtension = 0.5f,
-                     .tailLoopPosition = 0.5f,
-                     .tailFromSoundEnd = 0,
-                     .semitones = 7.0f,
-                     .cents = -20.0f,
-                     .gainDb = -6.0f};
+    mixed.meter.bars = 1;
+    mixed.meter.extraBeats = 3;
+    mixed.meter.beatsPerBar = 7;
+    mixed.meter.beatUnit = 8;
+    mixed.meter.tempo = 333.0f;
+    mixed.meter.meterFlag = 1;
+    mixed.shaping.attackMs = 2.0f;
+    mixed.shaping.holdMs = 10.0f;
+    mixed.shaping.decayMs = 50.0f;
+    mixed.shaping.tailFromSoundEnd = 0;
+    mixed.shaping.semitones = 7.0f;
+    mixed.shaping.cents = -20.0f;
+    mixed.shaping.gainDb = -6.0f;
 
     // A region inside the source, with points before, on and beyond its ends.
     Seed region = cuts;
@@ -99,10 +96,9 @@ int main(int argc, char** argv)
         std::vector<uint8_t> chunk;
         WriteSettingsChunk(seeds[i].slicePoints, seeds[i].meter, seeds[i].shaping, chunk);
         const std::filesystem::path file = directory / ("seed-" + std::to_string(i));
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(chunk.data()),
-                  static_cast<std::streamsize>(chunk.size()));
-        if (!out)
+        if (!std::ofstream(file, std::ios::binary | std::ios::trunc)
+                 .write(reinterpret_cast<const char*>(chunk.data()),
+                        static_cast<std::streamsize>(chunk.size())))
         {
             std::fprintf(stderr, "cannot write %s\n", file.c_str());
             return 1;
