@@ -65,23 +65,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     loop.SetSource(&source, true);
     // The Loop restores from the same bytes: it must end up with exactly the chunk's points.
     const std::vector<SlicePoint>& restored = loop.GetSlicePoints().points;
-    if (restored.size() != slicePoints.points.size())
+    const auto same = [](const SlicePoint& a, const SlicePoint& b)
+    { return a.position == b.position && a.kind == b.kind; };
+    if (!std::equal(restored.begin(), restored.end(), slicePoints.points.begin(),
+                    slicePoints.points.end(), same))
         std::abort();
-    for (std::size_t i = 0; i < restored.size(); ++i)
-        if (restored[i].position != slicePoints.points[i].position ||
-            restored[i].kind != slicePoints.points[i].kind)
-            std::abort();
 
     LoopRenderer renderer(&loop);
     renderer.SetSource(&source);
     renderer.PlayLoop();
 
-    std::vector<std::vector<float>> output(channelCount, std::vector<float>(blockFrames, 0.0f));
-    float* outputPointers[channelCount] = {output[0].data(), output[1].data()};
+    float output[channelCount][blockFrames];
+    float* outputPointers[channelCount] = {output[0], output[1]};
     for (uint32_t block = 0; block < blockCount; ++block)
     {
-        for (std::vector<float>& channel : output)
-            std::fill(channel.begin(), channel.end(), 0.0f);
+        std::fill(&output[0][0], &output[0][0] + channelCount * blockFrames, 0.0f);
         renderer.Render(blockFrames, outputPointers);
     }
     return 0;
