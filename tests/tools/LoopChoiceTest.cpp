@@ -19,18 +19,12 @@ const std::vector<uint32_t> Eighths{0, 11025, 22050, 33075, 44100, 55125, 66150,
 
 TEST(LoopChoiceTest, EachLoopPlaysAtItsOwnTempoFromOptionsFileNameOrOnsets)
 {
-    struct Case
-    {
-        std::string name;
-        double bpm;
-        uint32_t bars;
-        std::vector<std::string> options;
-        double tempo; // what the tool should take the loop to be
-        uint32_t expectedBars;
-        std::string summary;
-    };
-    // Bar counts, swing, pickups and other meters read from the onsets are the estimator's own
-    // cases; here the tool takes each source of the tempo in its order.
+    // A loop of the drum synth at bpm, bars long, analysed with the options, and the tempo, bar
+    // count and summary the tool should take it to have. Bar counts, swing, pickups and other
+    // meters read from the onsets are the estimator's own cases; here the tool takes each source of
+    // the tempo in its order.
+    using Case = std::tuple<std::string, double, uint32_t, std::vector<std::string>, double,
+                            uint32_t, std::string>;
     // clang-format off
     const std::vector<Case> cases{
         {"one-bar.wav", 120, 1, {}, 120, 1, "tempo 120.0 BPM: 1 bar of 4/4, from the onsets"},
@@ -41,19 +35,19 @@ TEST(LoopChoiceTest, EachLoopPlaysAtItsOwnTempoFromOptionsFileNameOrOnsets)
     };
     // clang-format on
     TempFolder folder;
-    for (const Case& c : cases)
+    for (const auto& [name, bpm, bars, options, tempo, expectedBars, summary] : cases)
     {
-        SCOPED_TRACE(c.name);
-        const std::filesystem::path loop = folder / c.name;
-        KelvoraCli::DrumLoopSynth(44100, c.bpm, c.bars, {})
+        SCOPED_TRACE(name);
+        const std::filesystem::path loop = folder / name;
+        KelvoraCli::DrumLoopSynth(44100, bpm, bars, {})
             .Render()
             .Write(loop, KelvoraCli::AudioFormat::ForPath(loop, 0));
         std::vector<std::string> args{loop.string()};
-        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), options.begin(), options.end());
         const nlohmann::json report = Analysed(args);
-        EXPECT_NEAR(report["loopTempo"].get<double>(), c.tempo, c.tempo * 1e-4);
-        EXPECT_EQ(report["meter"]["bars"], c.expectedBars);
-        EXPECT_EQ(report["meterChoice"]["summary"], c.summary);
+        EXPECT_NEAR(report["loopTempo"].get<double>(), tempo, tempo * 1e-4);
+        EXPECT_EQ(report["meter"]["bars"], expectedBars);
+        EXPECT_EQ(report["meterChoice"]["summary"], summary);
         EXPECT_GT(report["meterChoice"]["confidence"].get<double>(), 0.0);
     }
 

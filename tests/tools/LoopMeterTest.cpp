@@ -112,14 +112,9 @@ TEST(LoopMeterTest, DegenerateLoopsGiveWeakGuessesAtPlausibleTempos)
 {
     const uint32_t rate = 48000;
     const uint64_t twoSeconds = 2 * rate;
-    struct Case
-    {
-        const char* what;
-        uint64_t frames;
-        std::vector<Onset> onsets;
-        double tempo; // of the 4/4 length nearest the prior's centre; 0 for no beat at all
-    };
-    const Case cases[] = {
+    // What the loop is, its frames and onsets, and the tempo of the 4/4 length nearest the
+    // prior's centre (0 when not even a beat fits).
+    const std::tuple<const char*, uint64_t, std::vector<Onset>, double> cases[] = {
         {"no onsets", twoSeconds, {}, 120.0},
         {"one onset", twoSeconds, {{0, 1.0f}}, 120.0},
         {"silence", twoSeconds, {{0, 0.0f}, {24000, 0.0f}}, 120.0},
@@ -130,14 +125,14 @@ TEST(LoopMeterTest, DegenerateLoopsGiveWeakGuessesAtPlausibleTempos)
         {"nothing", 0, {{0, 1.0f}}, 0.0},
         {"not a beat at 300 BPM", 9599, {{0, 1.0f}}, 0.0},
     };
-    for (const Case& c : cases)
+    for (const auto& [what, frames, onsets, tempo] : cases)
     {
-        SCOPED_TRACE(c.what);
-        const MeterEstimate e = EstimateLoopMeter(c.frames, rate, c.onsets);
+        SCOPED_TRACE(what);
+        const MeterEstimate e = EstimateLoopMeter(frames, rate, onsets);
         EXPECT_TRUE(e.weakEvidence);
-        EXPECT_NEAR(e.best.tempoBpm, c.tempo, 0.5);
+        EXPECT_NEAR(e.best.tempoBpm, tempo, 0.5);
         EXPECT_EQ(e.best.tempoBpm == 0.0, e.best.bars + e.best.extraBeats == 0);
-        EXPECT_TRUE(c.tempo == 0.0 || e.reason.find("a guess") != std::string::npos) << e.reason;
+        EXPECT_TRUE(tempo == 0.0 || e.reason.find("a guess") != std::string::npos) << e.reason;
     }
 }
 
@@ -160,14 +155,8 @@ TEST(LoopMeterTest, ReadsPackStyleTemposAndSkipsOtherNumbers)
 
 TEST(LoopMeterTest, FitsWholeBarsToAKnownTempo)
 {
-    struct Case
-    {
-        uint64_t frames;
-        double tempo;
-        uint32_t beatsPerBar, bars, extraBeats;
-        double exactTempo, confidence;
-    };
-    const Case cases[] = {
+    // Frames, tempo and beats per bar given; bars, extra beats, exact tempo and confidence.
+    const std::tuple<uint64_t, double, uint32_t, uint32_t, uint32_t, double, double> cases[] = {
         {88200, 120.0, 4, 1, 0, 120.0, 1.0},  // 2 s
         {88200, 60.0, 4, 0, 2, 60.0, 1.0},    // too short for a bar
         {352800, 121.0, 4, 4, 0, 120.0, 1.0}, // within 2 %
@@ -175,14 +164,14 @@ TEST(LoopMeterTest, FitsWholeBarsToAKnownTempo)
         {132300, 120.0, 3, 2, 0, 120.0, 1.0}, // 3 s of 3/4
         {88200, 100.0, 4, 0, 3, 90.0, 0.2},   // 3.33 beats: 3 fit best, 10 % off
     };
-    for (const Case& c : cases)
+    for (const auto& [frames, tempo, beatsPerBar, bars, extraBeats, exactTempo, confidence] : cases)
     {
-        SCOPED_TRACE(std::to_string(c.frames) + " frames at " + std::to_string(c.tempo));
-        const MeterChoice m = MeterForTempo(c.frames, 44100, c.tempo, c.beatsPerBar);
-        EXPECT_EQ(m.bars, c.bars);
-        EXPECT_EQ(m.extraBeats, c.extraBeats);
-        EXPECT_NEAR(m.tempoBpm, c.exactTempo, 1e-9);
-        EXPECT_NEAR(m.confidence, c.confidence, 1e-9);
+        SCOPED_TRACE(testing::Message() << frames << " frames at " << tempo);
+        const MeterChoice m = MeterForTempo(frames, 44100, tempo, beatsPerBar);
+        EXPECT_EQ(m.bars, bars);
+        EXPECT_EQ(m.extraBeats, extraBeats);
+        EXPECT_NEAR(m.tempoBpm, exactTempo, 1e-9);
+        EXPECT_NEAR(m.confidence, confidence, 1e-9);
     }
     EXPECT_EQ(MeterForTempo(88200, 44100, NAN).tempoBpm, 0.0);
     EXPECT_EQ(MeterForTempo(88200, 0, 120.0).tempoBpm, 0.0);
