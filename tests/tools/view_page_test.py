@@ -99,11 +99,10 @@ def main(folder):
         for sensitivity in SENSITIVITIES:
             shown = driver.execute_script(
                 "const slider = document.getElementById('sensitivity');"
-                "slider.value = arguments[0];"
-                "slider.dispatchEvent(new Event('input'));"
-                "const count = document.getElementById('active-count').dataset;"
-                "return [Number(count.active), Number(count.slices),"
-                " document.getElementById('command').textContent]", sensitivity)
+                "slider.value = arguments[0]; slider.dispatchEvent(new Event('input'));"
+                "const count = document.getElementById('active-count').dataset; return"
+                " [+count.active, +count.slices, document.getElementById('command').textContent]",
+                sensitivity)
             cli = analyse(loop, sensitivity)
             assert shown[:2] == [cli["activeSlices"], len(cli["regions"])], (sensitivity, shown)
             counts.append(shown[0])
