@@ -1,7 +1,6 @@
 // The tool end to end: folders, pipes, exports, signals, loud renders and the demo.
 #include "ToolTest.h"
 
-#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <gmock/gmock.h>
@@ -94,7 +93,6 @@ TEST_F(ToolTest, ExportedSlicesJoinToTheSourceAndMidiNotesSitWhereTheyDo)
     {
         const TestAudio slice =
             TestAudio::Read(out / ("clicks-slice0" + std::to_string(i + 1) + ".wav"));
-        EXPECT_EQ(slice.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
         EXPECT_EQ(slice.sampleRate, Rate);
         const auto start = static_cast<double>(joined.size() / 2);
         EXPECT_NEAR(start, Hits[i], 16) << i;
@@ -171,15 +169,11 @@ TEST(DemoTest, WritesTheLoopTwoRendersAndAPictureWithAMarkerPerSlice)
     const nlohmann::json& slices = report["slices"];
     ASSERT_EQ(markers.size(), slices.size());
     ASSERT_GT(markers.size(), report["activeSlices"].get<size_t>());
-    double tallest = 0.0;
-    for (const auto& marker : markers)
-        tallest = std::max(tallest, marker["height"].get<double>());
     for (size_t i = 0; i < markers.size(); ++i)
     {
         for (const char* key : {"index", "position", "active"})
             EXPECT_EQ(markers[i][key], slices[i][key]) << key << " " << i;
-        EXPECT_NEAR(markers[i]["height"].get<double>() / tallest,
-                    slices[i]["strength"].get<double>(), 0.002);
+        EXPECT_NEAR(markers[i]["height"].get<double>(), slices[i]["strength"].get<double>(), 0.002);
     }
 }
 
