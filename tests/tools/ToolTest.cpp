@@ -3,7 +3,6 @@
 #include <cmath>
 #include <fstream>
 #include <sndfile.h>
-#include <sstream>
 #include <stdexcept>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -33,9 +32,8 @@ std::set<std::string> TempFolder::Entries() const
 
 std::string TempFolder::Text(const std::string& name) const
 {
-    std::stringstream text;
-    text << std::ifstream(path / name, std::ios::binary).rdbuf();
-    return text.str();
+    std::ifstream file(path / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 // Single quotes keep everything but the quote itself literal.
