@@ -22,39 +22,29 @@ struct Seed
     ShapingSettings shaping;
 };
 
-SlicePoint MakePoint(uint32_t kind, uint32_t position, float strength)
+SlicePoint Point(uint32_t kind, uint32_t position, float strength = 1.0f)
 {
-    SlicePoint point;
-    point.kind = kind;
-    point.sourcePosition = position;
-    point.position = position;
-    point.strength = strength;
-    return point;
+    return {.kind = kind, .sourcePosition = position, .position = position, .strength = strength};
 }
 
 std::vector<Seed> Seeds()
 {
-    std::vector<Seed> seeds;
+    // Four user cuts over the whole 8192-frame test source, played at half speed.
+    Seed cuts;
+    cuts.slicePoints = {
+        .sensitivity = 1.0f,
+        .useUser = 1,
+        .points = {Point(User, 1024), Point(User, 2048), Point(User, 4096), Point(User, 6144)},
+        .regionEnd = 8192};
+    cuts.meter.tempo = 120.0f;
+    cuts.shaping = {.tailExtension = 0.5f, .tailLoopPosition = 0.5f};
 
-    seeds.emplace_back(); // defaults, no points
-
-    Seed sliced; // four user cuts over the whole 8192-frame test source, played at half speed
-    sliced.slicePoints.sensitivity = 1.0f;
-    sliced.slicePoints.useUser = 1;
-    for (uint32_t position : {1024u, 2048u, 4096u, 6144u})
-        sliced.slicePoints.points.push_back(MakePoint(User, position, 1.0f));
-    sliced.slicePoints.regionEnd = 8192;
-    sliced.meter.tempo = 120.0f;
-    sliced.shaping.tailLoopPosition = 0.5f;
-    sliced.shaping.tailExtension = 0.5f;
-    seeds.push_back(sliced);
-
-    Seed mixed = sliced; // every kind and flag, an envelope, transposition and gain
+    // Every kind and flag, an odd meter, an envelope, transposition and gain.
+    Seed mixed = cuts;
     mixed.slicePoints.sensitivity = 0.5f;
-    mixed.slicePoints.useMarkers = 1;
-    mixed.slicePoints.useDetected = 1;
-    mixed.slicePoints.points = {MakePoint(Marker, 500, 0.75f), MakePoint(Detected, 1500, 0.3f),
-                                MakePoint(Detected, 3000, 0.1f), MakePoint(User, 5000, 1.0f)};
+    mixed.slicePoints.useMarkers = mixed.slicePoints.useDetected = 1;
+    mixed.slicePoints.points = {Point(Marker, 500, 0.75f), Point(Detected, 1500, 0.3f),
+                                Point(Detected, 3000, 0.1f), Point(User, 5000)};
     mixed.slicePoints.points[0].forceOn = 1;
     mixed.slicePoints.points[2].conditional = 1;
     mixed.slicePoints.points[3].forceOff = 1;
@@ -71,23 +61,22 @@ std::vector<Seed> Seeds()
     mixed.shaping.semitones = 7.0f;
     mixed.shaping.cents = -20.0f;
     mixed.shaping.gainDb = -6.0f;
-    seeds.push_back(mixed);
 
-    Seed region = sliced; // a region inside the source, points around and beyond it
+    // A region inside the source, with points before, on and beyond its ends.
+    Seed region = cuts;
     region.slicePoints.regionStart = 1000;
     region.slicePoints.regionEnd = 7000;
-    region.slicePoints.points.push_back(MakePoint(User, 9000, 1.0f));
-    region.slicePoints.points.insert(region.slicePoints.points.begin(), MakePoint(User, 0, 1.0f));
+    region.slicePoints.points.insert(region.slicePoints.points.begin(), Point(User, 0));
+    region.slicePoints.points.push_back(Point(User, 9000));
     region.meter.tempo = 60.0f;
     region.shaping.semitones = -24.0f;
-    seeds.push_back(region);
 
-    Seed fast = sliced; // a much higher target tempo
+    // A far higher target tempo with long tails.
+    Seed fast = cuts;
     fast.meter.tempo = 2000.0f;
     fast.shaping.tailExtension = 4.0f;
-    seeds.push_back(fast);
 
-    return seeds;
+    return {Seed{}, cuts, mixed, region, fast};
 }
 
 } // namespace
@@ -101,22 +90,20 @@ int main(int argc, char** argv)
     }
     const std::filesystem::path directory(argv[1]);
     std::filesystem::create_directories(directory);
-
-    int index = 0;
-    for (const Seed& seed : Seeds())
+    const std::vector<Seed> seeds = Seeds();
+    for (size_t i = 0; i < seeds.size(); ++i)
     {
         std::vector<uint8_t> chunk;
-        WriteSettingsChunk(seed.slicePoints, seed.meter, seed.shaping, chunk);
-        const std::filesystem::path file = directory / ("seed-" + std::to_string(index++));
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(chunk.data()),
-                  static_cast<std::streamsize>(chunk.size()));
-        if (!out)
+        WriteSettingsChunk(seeds[i].slicePoints, seeds[i].meter, seeds[i].shaping, chunk);
+        const std::filesystem::path file = directory / ("seed-" + std::to_string(i));
+        if (!std::ofstream(file, std::ios::binary | std::ios::trunc)
+                 .write(reinterpret_cast<const char*>(chunk.data()),
+                        static_cast<std::streamsize>(chunk.size())))
         {
             std::fprintf(stderr, "cannot write %s\n", file.c_str());
             return 1;
         }
     }
-    std::printf("%d seeds written to %s\n", index, directory.c_str());
+    std::printf("%zu seeds written to %s\n", seeds.size(), directory.c_str());
     return 0;
 }

@@ -27,20 +27,17 @@ constexpr uint32_t blockCount = 6;
 // Decaying clicks every 1024 frames, different on each channel.
 struct SyntheticAudio
 {
-    SyntheticAudio() : samples(channelCount, std::vector<float>(frameCount, 0.0f))
+    SyntheticAudio()
     {
         for (uint32_t c = 0; c < channelCount; ++c)
         {
             for (uint32_t i = 0; i < frameCount; ++i)
-            {
-                const uint32_t sinceClick = i % 1024;
-                samples[c][i] = (c == 0 ? 1.0f : -0.5f) / static_cast<float>(1 + sinceClick);
-            }
+                samples[c].push_back((c == 0 ? 1.0f : -0.5f) / static_cast<float>(1 + i % 1024));
             pointers[c] = samples[c].data();
         }
     }
 
-    std::vector<std::vector<float>> samples;
+    std::vector<float> samples[channelCount];
     float* pointers[channelCount] = {};
 };
 
@@ -68,23 +65,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     loop.SetSource(&source, true);
     // The Loop restores from the same bytes: it must end up with exactly the chunk's points.
     const std::vector<SlicePoint>& restored = loop.GetSlicePoints().points;
-    if (restored.size() != slicePoints.points.size())
+    const auto same = [](const SlicePoint& a, const SlicePoint& b)
+    { return a.position == b.position && a.kind == b.kind; };
+    if (!std::equal(restored.begin(), restored.end(), slicePoints.points.begin(),
+                    slicePoints.points.end(), same))
         std::abort();
-    for (std::size_t i = 0; i < restored.size(); ++i)
-        if (restored[i].position != slicePoints.points[i].position ||
-            restored[i].kind != slicePoints.points[i].kind)
-            std::abort();
 
     LoopRenderer renderer(&loop);
     renderer.SetSource(&source);
     renderer.PlayLoop();
 
-    std::vector<std::vector<float>> output(channelCount, std::vector<float>(blockFrames, 0.0f));
-    float* outputPointers[channelCount] = {output[0].data(), output[1].data()};
+    float output[channelCount][blockFrames];
+    float* outputPointers[channelCount] = {output[0], output[1]};
     for (uint32_t block = 0; block < blockCount; ++block)
     {
-        for (std::vector<float>& channel : output)
-            std::fill(channel.begin(), channel.end(), 0.0f);
+        std::fill(&output[0][0], &output[0][0] + channelCount * blockFrames, 0.0f);
         renderer.Render(blockFrames, outputPointers);
     }
     return 0;

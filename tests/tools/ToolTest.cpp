@@ -1,11 +1,8 @@
 #include "ToolTest.h"
 
-#include "tools/kelvora/AudioFormat.h"
-
 #include <cmath>
 #include <fstream>
 #include <sndfile.h>
-#include <sstream>
 #include <stdexcept>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -35,16 +32,12 @@ std::set<std::string> TempFolder::Entries() const
 
 std::string TempFolder::Text(const std::string& name) const
 {
-    std::stringstream text;
-    text << std::ifstream(path / name, std::ios::binary).rdbuf();
-    return text.str();
+    std::ifstream file(path / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
-namespace
-{
-
-// A space and the text in single quotes, which keep everything but the quote literal.
-std::string Word(const std::string& text)
+// Single quotes keep everything but the quote itself literal.
+std::string ShellWord(const std::string& text)
 {
     std::string word = " '";
     for (const char c : text)
@@ -52,59 +45,67 @@ std::string Word(const std::string& text)
     return word + "'";
 }
 
+namespace
+{
+
 ProcessResult Run(const std::string& program, const std::vector<std::string>& args,
-                  const std::filesystem::path& workingFolder, int fileSizeLimitKiB,
+                  int expectedStatus = 0, const std::filesystem::path& workingFolder = {},
+                  int fileSizeLimitKiB = 0,
                   const std::filesystem::path& standardInput = "/dev/null")
 {
     const TempFolder capture;
     std::string command;
     if (!workingFolder.empty())
-        command += "cd" + Word(workingFolder) + " && ";
+        command += "cd" + ShellWord(workingFolder) + " && ";
     // With SIGXFSZ ignored a write past the limit fails instead of killing the process; ulimit
     // counts in 512-byte blocks.
     if (fileSizeLimitKiB > 0)
         command += "trap '' XFSZ && ulimit -f " + std::to_string(2 * fileSizeLimitKiB) + " && ";
-    command += "exec" + Word(program);
+    command += "exec" + ShellWord(program);
     for (const std::string& arg : args)
-        command += Word(arg);
-    command +=
-        " <" + Word(standardInput) + " >" + Word(capture / "out") + " 2>" + Word(capture / "err");
+        command += ShellWord(arg);
+    command += " <" + ShellWord(standardInput) + " >" + ShellWord(capture / "out") + " 2>" +
+               ShellWord(capture / "err");
     const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, capture.Text("out"), capture.Text("err")};
+    const ProcessResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, capture.Text("out"),
+                               capture.Text("err")};
+    EXPECT_EQ(result.status, expectedStatus) << program << ":\n" << result.err;
+    return result;
+}
+
+// The output of a successful run, parsed; null when the run failed.
+nlohmann::json JsonOf(const ProcessResult& run)
+{
+    return run.status == 0 ? nlohmann::json::parse(run.out) : nlohmann::json();
 }
 
 } // namespace
 
-ProcessResult Kelvora(const std::vector<std::string>& args,
+ProcessResult Kelvora(const std::vector<std::string>& args, int expectedStatus,
                       const std::filesystem::path& workingFolder, int fileSizeLimitKiB,
                       const std::filesystem::path& standardInput)
 {
-    return Run(KELVORA_TOOL, args, workingFolder, fileSizeLimitKiB,
-               standardInput.empty() ? "/dev/null" : standardInput);
+    return Run(KELVORA_TOOL, args, expectedStatus, workingFolder, fileSizeLimitKiB, standardInput);
 }
 
 nlohmann::json Analysed(const std::vector<std::string>& args)
 {
     std::vector<std::string> all{"analyse", "--json"};
     all.insert(all.end(), args.begin(), args.end());
-    const ProcessResult run = Kelvora(all);
-    EXPECT_EQ(run.status, 0) << run.err;
-    return run.status == 0 ? nlohmann::json::parse(run.out).at(0) : nlohmann::json();
+    const nlohmann::json records = JsonOf(Kelvora(all));
+    return records.is_null() ? records : records.at(0);
 }
 
 nlohmann::json ReadBack(const std::string& kind, const std::filesystem::path& file)
 {
-    const ProcessResult run =
-        Run(KELVORA_TEST_PYTHON,
-            {std::string(KELVORA_TEST_SCRIPTS) + "/read_back.py", kind, file.string()}, {}, 0);
-    EXPECT_EQ(run.status, 0) << run.err;
-    return run.status == 0 ? nlohmann::json::parse(run.out) : nlohmann::json();
+    return JsonOf(Run(KELVORA_TEST_PYTHON,
+                      {std::string(KELVORA_TEST_SCRIPTS) + "/read_back.py", kind, file.string()}));
 }
 
 TestAudio TestAudio::Clicks(int sampleRate, size_t frames, int channels,
                             const std::vector<uint32_t>& positions)
 {
-    TestAudio audio{sampleRate, 0, {static_cast<size_t>(channels), std::vector<float>(frames)}};
+    TestAudio audio{sampleRate, 0, channels, std::vector<float>(frames * channels)};
     uint32_t noise = 22222;
     for (const uint32_t position : positions)
         for (size_t i = 0; i < static_cast<size_t>(sampleRate / 50) && position + i < frames; ++i)
@@ -115,7 +116,7 @@ TestAudio TestAudio::Clicks(int sampleRate, size_t frames, int channels,
             const float white = static_cast<float>(noise) / 2147483648.0f - 1.0f;
             const float level = 0.8f * std::exp(-static_cast<float>(i) / (sampleRate * 0.004f));
             for (int c = 0; c < channels; ++c)
-                audio.samples[c][position + i] = white * level * (1.0f - 0.2f * c);
+                audio.samples[(position + i) * channels + c] = white * level * (1.0f - 0.2f * c);
         }
     return audio;
 }
@@ -124,16 +125,12 @@ void TestAudio::Write(const std::filesystem::path& path) const
 {
     SF_INFO info{};
     info.samplerate = sampleRate;
-    info.channels = static_cast<int>(samples.size());
+    info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file)
         throw std::runtime_error("cannot write test audio " + path.string());
-    std::vector<float> interleaved;
-    for (size_t i = 0; i < Frames(); ++i)
-        for (const auto& channel : samples)
-            interleaved.push_back(channel[i]);
-    sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(Frames()));
+    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(Frames()));
     sf_close(file);
 }
 
@@ -143,14 +140,20 @@ TestAudio TestAudio::Read(const std::filesystem::path& path)
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file)
         throw std::runtime_error("cannot read " + path.string());
-    std::vector<float> interleaved(static_cast<size_t>(info.frames * info.channels));
-    const auto got = static_cast<size_t>(sf_readf_float(file, interleaved.data(), info.frames));
+    TestAudio audio{info.samplerate, info.format, info.channels,
+                    std::vector<float>(static_cast<size_t>(info.frames * info.channels))};
+    const sf_count_t got = sf_readf_float(file, audio.samples.data(), info.frames);
     sf_close(file);
-    const auto channels = static_cast<size_t>(info.channels);
-    TestAudio audio{info.samplerate, info.format, {channels, std::vector<float>(got)}};
-    for (size_t i = 0; i < got * channels; ++i)
-        audio.samples[i % channels][i / channels] = interleaved[i];
+    audio.samples.resize(static_cast<size_t>(got * info.channels));
     return audio;
+}
+
+float TestAudio::Mono(size_t frame) const
+{
+    float sum = 0.0f;
+    for (int c = 0; c < channels; ++c)
+        sum += samples[frame * channels + c];
+    return sum;
 }
 
 std::vector<size_t> TestAudio::Onsets(float threshold, size_t quietFrames) const
@@ -159,10 +162,7 @@ std::vector<size_t> TestAudio::Onsets(float threshold, size_t quietFrames) const
     size_t lastLoud = 0;
     for (size_t i = 0; i < Frames(); ++i)
     {
-        float sum = 0.0f;
-        for (const auto& channel : samples)
-            sum += channel[i];
-        if (std::fabs(sum) <= threshold)
+        if (std::fabs(Mono(i)) <= threshold)
             continue;
         if (onsets.empty() || i - lastLoud > quietFrames)
             onsets.push_back(i);
@@ -171,25 +171,19 @@ std::vector<size_t> TestAudio::Onsets(float threshold, size_t quietFrames) const
     return onsets;
 }
 
+float TestAudio::Peak(size_t begin, size_t end) const
+{
+    float peak = 0.0f;
+    for (size_t i = begin * channels; i < end * channels; ++i)
+        peak = std::max(peak, std::fabs(samples[i]));
+    return peak;
+}
+
 double TestAudio::GapPercent() const
 {
     const size_t window = static_cast<size_t>(sampleRate / 100);
-    size_t windows = 0;
-    size_t quiet = 0;
+    size_t windows = 0, quiet = 0;
     for (size_t start = 0; start + window <= Frames(); start += window, ++windows)
-    {
-        float peak = 0.0f;
-        for (const auto& channel : samples)
-            for (size_t i = start; i < start + window; ++i)
-                peak = std::max(peak, std::fabs(channel[i]));
-        quiet += peak < 0.001f ? 1 : 0;
-    }
+        quiet += Peak(start, start + window) < 0.001f ? 1 : 0;
     return windows ? 100.0 * static_cast<double>(quiet) / static_cast<double>(windows) : 0.0;
-}
-
-void WriteDrumLoop(const std::filesystem::path& path, double bpm, uint32_t bars,
-                   const KelvoraCli::DrumLoopSynth::Groove& groove)
-{
-    const KelvoraCli::DrumLoopSynth synth(44100, bpm, bars, groove);
-    synth.Render().Write(path, KelvoraCli::AudioFormat::ForPath(path, 0));
 }

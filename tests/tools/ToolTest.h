@@ -2,8 +2,6 @@
 // that share no code with its writers (libsndfile, and Python's mido and xml.etree).
 #pragma once
 
-#include "tools/kelvora/DrumLoopSynth.h"
-
 #include <cstdint>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -37,12 +35,14 @@ struct ProcessResult
     std::string err;
 };
 
-// Runs the tool in workingFolder (the current one when empty) with standardInput on stdin (none
-// when empty). A non-zero fileSizeLimitKiB caps every file it writes, so a write fails part-way
-// as on a full disk.
-ProcessResult Kelvora(const std::vector<std::string>& args,
+// The text as one shell word, after a space.
+std::string ShellWord(const std::string& text);
+// Runs the tool, expecting it to exit with expectedStatus, in workingFolder (the current one
+// when empty) with standardInput on stdin. A non-zero fileSizeLimitKiB caps every file it
+// writes, so a write fails part-way as on a full disk.
+ProcessResult Kelvora(const std::vector<std::string>& args, int expectedStatus = 0,
                       const std::filesystem::path& workingFolder = {}, int fileSizeLimitKiB = 0,
-                      const std::filesystem::path& standardInput = {});
+                      const std::filesystem::path& standardInput = "/dev/null");
 // The first record of "kelvora analyse --json args..."; null (and a failure) if the run fails.
 nlohmann::json Analysed(const std::vector<std::string>& args);
 // What read_back.py says about a "midi" or "svg" file; null (and a failure) if it cannot read it.
@@ -51,10 +51,12 @@ nlohmann::json ReadBack(const std::string& kind, const std::filesystem::path& fi
 struct TestAudio
 {
     int sampleRate = 0;
-    int format = 0;                          // SF_FORMAT_* of a file read back
-    std::vector<std::vector<float>> samples; // planar
+    int format = 0; // SF_FORMAT_* of a file read back
+    int channels = 0;
+    std::vector<float> samples; // interleaved
 
-    size_t Frames() const { return samples.empty() ? 0 : samples[0].size(); }
+    size_t Frames() const { return channels ? samples.size() / channels : 0; }
+    float Mono(size_t frame) const; // the sum of the channels
     // Silence with a 20 ms burst of decaying noise at each position: one sharp onset each.
     static TestAudio Clicks(int sampleRate, size_t frames, int channels,
                             const std::vector<uint32_t>& positions);
@@ -63,13 +65,10 @@ struct TestAudio
     // Frames where the mono sum rises above threshold after at least quietFrames below it: a
     // plain onset finder, independent of the engine's detector.
     std::vector<size_t> Onsets(float threshold, size_t quietFrames) const;
+    float Peak(size_t begin, size_t end) const; // largest magnitude of any channel in the frames
     // Percentage of 10 ms windows whose peak stays below -60 dBFS: the holes a listener hears.
     double GapPercent() const;
 };
-
-// A loop of the tool's own drum synthesiser (bpm counts the groove's beats), as a float WAV.
-void WriteDrumLoop(const std::filesystem::path& path, double bpm, uint32_t bars,
-                   const KelvoraCli::DrumLoopSynth::Groove& groove = {});
 
 // Two seconds of stereo clicks at 44.1 kHz, one on every quarter note of one bar of 4/4 at
 // 120 BPM and four between them, unevenly spaced.
@@ -82,13 +81,6 @@ protected:
                                                    44100, 57500, 66150, 80000};
 
     void SetUp() override { source.Write(loop); }
-    // Runs "kelvora command loop options...".
-    ProcessResult Run(const std::string& command, const std::vector<std::string>& options)
-    {
-        std::vector<std::string> args{command, loop.string()};
-        args.insert(args.end(), options.begin(), options.end());
-        return Kelvora(args);
-    }
 
     TempFolder folder;
     std::filesystem::path loop = folder / "clicks.wav";

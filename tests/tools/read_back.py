@@ -1,6 +1,7 @@
 """Reads a file the tool wrote with an independent reader and prints what it holds as JSON.
 "midi FILE": mido's view of a Standard MIDI File, notes in seconds through its tempo map.
-"svg FILE": xml.etree's parse (so a file that is not well-formed fails) and the slice markers."""
+"svg FILE": xml.etree's parse (so a file that is not well-formed fails) and the slice markers,
+their heights relative to the tallest."""
 import json
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -30,12 +31,12 @@ def midi(path):
 
 def svg(path):
     root = ElementTree.parse(path).getroot()
+    markers = [e for e in root.iter() if "slice" in e.get("class", "").split()]
+    heights = [float(e.get("y1")) - float(e.get("y2")) for e in markers]
     return {"root": root.tag,
-            "markers": [{"index": int(e.get("data-index")),
-                         "position": int(e.get("data-position")),
-                         "active": "active" in e.get("class").split(),
-                         "height": float(e.get("y1")) - float(e.get("y2"))}
-                        for e in root.iter() if "slice" in e.get("class", "").split()]}
+            "markers": [{"index": int(e.get("data-index")), "position": int(e.get("data-position")),
+                         "active": "active" in e.get("class").split(), "height": h / max(heights)}
+                        for e, h in zip(markers, heights)]}
 
 
 if __name__ == "__main__":

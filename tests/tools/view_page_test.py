@@ -46,10 +46,10 @@ def clicks():
     """Decaying noise bursts at known frames, a different level each."""
     noise = numpy.random.default_rng(7)
     audio = numpy.zeros((FRAMES, 2), numpy.float32)
-    burst = numpy.exp(-numpy.arange(882) / 150.0)
+    burst = numpy.exp(-numpy.arange(882) / 150.0)[:, None]
     for hit, level in zip(HITS, LEVELS):
-        audio[hit:hit + 882] += (level * burst[:, None] * noise.uniform(-0.9, 0.9, (882, 2)))
-    return audio.astype(numpy.float32)
+        audio[hit:hit + 882] += level * burst * noise.uniform(-0.9, 0.9, (882, 2))
+    return audio
 
 
 def kelvora(*args):
@@ -62,38 +62,29 @@ def analyse(loop, sensitivity):
     return json.loads(kelvora("analyse", "--json", "--sensitivity", sensitivity, loop))[0]
 
 
-def browser(downloads):
+def browser(folder):
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for flag in ("headless=new no-sandbox disable-gpu disable-quic no-first-run disable-sync "
-                 "disable-background-networking disable-component-update window-size=1280,720"
-                 ).split() + ["user-data-dir=" + str(downloads.parent / "profile")]:
+                 "disable-background-networking disable-component-update window-size=1280,720 "
+                 f"user-data-dir={folder / 'profile'}").split():
         options.add_argument("--" + flag)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     driver = webdriver.Chrome(service=Service(DRIVER), options=options)
     driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": INSTRUMENT})
     driver.execute_cdp_cmd("Browser.setDownloadBehavior",
-                           {"behavior": "allow", "downloadPath": str(downloads)})
+                           {"behavior": "allow", "downloadPath": str(folder / "downloads")})
     return driver
 
 
-def waitFor(path, seconds=20):
-    deadline = time.time() + seconds
-    while not path.exists() and time.time() < deadline:
-        time.sleep(0.1)
-    assert path.exists(), f"{path.name} was not downloaded"
-    return path
-
-
 def main(folder):
-    loop, page, downloads = folder / "clicks.wav", folder / "clicks.html", folder / "downloads"
-    downloads.mkdir()
+    loop, page = folder / "clicks.wav", folder / "clicks.html"
     source = clicks()
     soundfile.write(loop, source, RATE, subtype="FLOAT")
     report = analyse(loop, "0.5")
     print(kelvora("view", loop, "-o", page), end="")
 
-    driver = browser(downloads)
+    driver = browser(folder)
     try:
         driver.get(page.as_uri())
         markers = driver.execute_script(
@@ -108,11 +99,10 @@ def main(folder):
         for sensitivity in SENSITIVITIES:
             shown = driver.execute_script(
                 "const slider = document.getElementById('sensitivity');"
-                "slider.value = arguments[0];"
-                "slider.dispatchEvent(new Event('input'));"
-                "const count = document.getElementById('active-count').dataset;"
-                "return [Number(count.active), Number(count.slices),"
-                " document.getElementById('command').textContent]", sensitivity)
+                "slider.value = arguments[0]; slider.dispatchEvent(new Event('input'));"
+                "const count = document.getElementById('active-count').dataset; return"
+                " [+count.active, +count.slices, document.getElementById('command').textContent]",
+                sensitivity)
             cli = analyse(loop, sensitivity)
             assert shown[:2] == [cli["activeSlices"], len(cli["regions"])], (sensitivity, shown)
             counts.append(shown[0])
@@ -137,10 +127,13 @@ def main(folder):
         assert not played[length:].any(), "the audition plays past its slice"
 
         driver.find_elements(By.CSS_SELECTOR, "#slices .download")[SLICE - 1].click()
-        saved, rate = soundfile.read(waitFor(downloads / f"clicks-slice0{SLICE}.wav"),
-                                     dtype="float32")
+        downloaded = folder / "downloads" / f"clicks-slice0{SLICE}.wav"
+        for _ in range(200):
+            if not downloaded.exists():
+                time.sleep(0.1)
+        assert soundfile.info(str(downloaded)).subtype == "FLOAT"
+        saved, rate = soundfile.read(downloaded, dtype="float32")
         expected, expectedRate = soundfile.read(exported[SLICE - 1], dtype="float32")
-        assert soundfile.info(str(downloads / f"clicks-slice0{SLICE}.wav")).subtype == "FLOAT"
         assert rate == expectedRate == RATE and numpy.array_equal(saved, expected)
         assert numpy.array_equal(saved, source[start:start + length])
 
