@@ -171,6 +171,33 @@ KELVORA_KERNEL_BODY void SuppressBody(std::vector<float>& values, int64_t radius
         std::reverse(values.begin(), values.end());
 }
 
+// The largest strength above `floor` (NaN strengths are passed over), or `floor`. Eight running
+// maxima side by side keep the scan from waiting on one comparison after another; with a positive
+// floor the largest value does not depend on the order it is met in.
+float Strongest(const std::vector<TransientCandidate>& candidates, float floor)
+{
+    constexpr size_t Ways = 8;
+    float strongest[Ways];
+    std::fill_n(strongest, Ways, floor);
+    const size_t count = candidates.size();
+    size_t i = 0;
+    for (; i + Ways <= count; i += Ways)
+    {
+        for (size_t w = 0; w < Ways; ++w)
+        {
+            const float s = candidates[i + w].strength;
+            strongest[w] = s > strongest[w] ? s : strongest[w];
+        }
+    }
+    for (; i < count; ++i)
+        strongest[0] =
+            candidates[i].strength > strongest[0] ? candidates[i].strength : strongest[0];
+    float result = floor;
+    for (float s : strongest)
+        result = s > result ? s : result;
+    return result;
+}
+
 } // namespace
 
 void DetectTransients(uint32_t sampleRate, uint32_t channelCount, uint32_t length,
@@ -391,12 +418,7 @@ void TransientDetector::ScorePass(const std::vector<TransientCandidate>& candida
                                   std::vector<TransientCandidate>& best)
 {
     best.resize(candidates.size());
-    float peak = SmallestPeak;
-    for (const TransientCandidate& c : candidates)
-    {
-        if (c.strength > peak)
-            peak = c.strength;
-    }
+    const float peak = Strongest(candidates, SmallestPeak);
     const double low = pass / 4.0;
     const double high = (pass + 1) / 4.0;
     for (size_t i = 0; i < candidates.size(); ++i)
@@ -419,12 +441,7 @@ void TransientDetector::ScorePass(const std::vector<TransientCandidate>& candida
 void TransientDetector::EmitTransients(const std::vector<TransientCandidate>& best, int32_t hopFine,
                                        uint32_t length, std::vector<DetectedTransient>& out)
 {
-    float norm = SmallestStrength;
-    for (const TransientCandidate& c : best)
-    {
-        if (c.strength > norm)
-            norm = c.strength;
-    }
+    const float norm = Strongest(best, SmallestStrength);
     for (size_t i = 0; i < best.size(); ++i)
     {
         if (!(best[i].strength > 0.0f))
