@@ -123,20 +123,28 @@ std::vector<int> ReferenceSurvivors(const std::vector<float>& coarse, int64_t ra
     return frames;
 }
 
-// Every kernel path the processor can run keeps the frames the plain scan keeps, on a dense
-// track (levels from a fixed integer sequence, frames 9 and up so each maps to its own slot)
-// with an even and an odd radius.
+// Every kernel path the processor can run keeps the frames the plain scan keeps, on a track of
+// levels from a fixed integer sequence (frames 9 and up, so each maps to its own slot) with a long
+// silence, a run of equal levels, a negative, a NaN and an infinite level, at an even, an odd and
+// an all-spanning radius.
 TEST(PeakPicking, EveryKernelPathSuppressesAsThePlainScan)
 {
     using DSP::KernelPath;
-    std::vector<float> coarse(240, 0.0f);
+    std::vector<float> coarse(600, 0.0f);
     for (uint32_t i = 9, x = 12345; i < coarse.size(); ++i, x = x * 1103515245u + 12345u)
-        coarse[i] = float((x >> 8) % 1000) / 1000.0f;
+        coarse[i] = i >= 150 && i < 350   ? 0.0f
+                    : i >= 400 && i < 420 ? 0.5f
+                                          : float((x >> 8) % 1000) / 1000.0f;
+    coarse[100] = -0.7f;
+    coarse[120] = NAN;
+    coarse[500] = INFINITY;
     const KernelPath initial = DSP::ActiveKernelPath();
-    for (auto [seconds, radius] : {std::pair{Narrow, 26}, std::pair{0.05625f, 39}})
+    for (auto [seconds, radius] :
+         {std::pair{Narrow, 26}, std::pair{0.05625f, 39}, std::pair{2.0f, 1200}})
     {
         const std::vector<int> expected = ReferenceSurvivors(coarse, radius);
-        EXPECT_GE(expected.size(), 5u);
+        // The spanning radius leaves only the infinite level; the others keep several frames.
+        EXPECT_TRUE(radius == 1200 ? expected == std::vector<int>{500} : expected.size() >= 5);
         for (KernelPath path : {KernelPath::Baseline, KernelPath::Avx2, KernelPath::Avx512})
         {
             if (DSP::SetKernelPath(path))
