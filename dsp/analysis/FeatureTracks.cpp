@@ -479,8 +479,13 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
         uint32_t c = 0;
         if (first > 0)
         {
+            // Through registers, as the copy is short and with the smallest blocks overlaps.
             for (uint32_t k = 0; k < bins; ++k)
-                std::copy_n(column(blockFrames) + k * stride, Carried, column(0) + k * stride);
+            {
+                double carried[Carried];
+                std::memcpy(carried, column(blockFrames) + k * stride, sizeof(carried));
+                std::memcpy(column(0) + k * stride, carried, sizeof(carried));
+            }
             c = Carried;
         }
         while (c < columns)
