@@ -331,6 +331,14 @@ void TransposeBlocks(const float* x, int32_t hop, int32_t width, float* rows)
     TransposeBlocksFrom(b, x, hop, width, rows);
 }
 
+// Hop blocks per row when FftLanes frames of `blocks` hop blocks are built side by side: the
+// blocks + FftLanes - 1 they span, and more up to a multiple of four, so that the transposition
+// runs in whole tiles.
+int32_t LaneRowWidth(int32_t blocks)
+{
+    return (blocks + static_cast<int32_t>(FftLanes) + 3) / 4 * 4;
+}
+
 // The audio the tracks read: channel 0 and channel 1, either possibly absent.
 struct TrackInput
 {
@@ -372,12 +380,12 @@ struct TrackInput
     // Writes FftLanes windowed frames of n = blocks * hop samples side by side (sample i of frame
     // q at lanes[FftLanes * i + q]), frame q starting at start + q * hop, with the values
     // BuildFrame gives. Each sample is read once: the hop blocks of the run go into the scratch
-    // rows (blocks + FftLanes floats per offset in the hop, two channels), from which every frame
-    // sample row is one contiguous slice.
+    // rows (LaneRowWidth(blocks) floats per offset in the hop, two channels), from which every
+    // frame sample row is one contiguous slice.
     void BuildLaneFrames(int64_t start, int32_t hop, int32_t blocks, const float* window,
                          WindowLanesKernel windowLanes, float* scratch, float* lanes) const
     {
-        const int32_t width = blocks + static_cast<int32_t>(FftLanes);
+        const int32_t width = LaneRowWidth(blocks);
         float* rows[2] = {scratch, scratch + static_cast<size_t>(hop) * width};
         const float* sources[2] = {first, second};
         for (int c = 0; c < 2; ++c)
@@ -462,7 +470,7 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
     // Frames that are whole numbers of hops are built from hop blocks.
     const int32_t hopBlocks = sideBySide && n % hop == 0 ? n / hop : 0;
     std::vector<float> laneScratch(
-        hopBlocks > 0 ? 2 * static_cast<size_t>(hop) * (hopBlocks + FftLanes) : 0);
+        hopBlocks > 0 ? 2 * static_cast<size_t>(hop) * LaneRowWidth(hopBlocks) : 0);
     const uint32_t spectrumFloats = transformLength + 2;
     const uint32_t spectrumBins = spectrumFloats / 2;
     const uint32_t batch =
@@ -568,7 +576,7 @@ void EnergyTrack(const float* const* channels, uint32_t channelCount, uint32_t l
     {
         const int32_t blocks = n / hop;
         std::vector<float> lanes(static_cast<size_t>(FftLanes) * n);
-        std::vector<float> scratch(2 * static_cast<size_t>(hop) * (blocks + FftLanes));
+        std::vector<float> scratch(2 * static_cast<size_t>(hop) * LaneRowWidth(blocks));
         const auto energies = KernelBuilds<EnergyLanesBody>::Active();
         const WindowLanesKernel windowLanes = KernelBuilds<WindowLanesBody>::Active();
         for (; f < frames; f += FftLanes)
