@@ -424,14 +424,13 @@ int64_t FrameStart(int32_t offset, int32_t frameSize, int32_t hop, uint32_t fram
     return static_cast<int64_t>(offset) - frameSize / 2 + static_cast<int64_t>(frame) * hop;
 }
 
-} // namespace
-
-void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint32_t length,
-                       float /*sampleRate*/, int32_t offset, int32_t frameSize, int32_t hop,
-                       std::vector<float>& out)
+// The flux track into `out` (one value per frame, at least four frames). When `energyOut` is given
+// and the frames are built from hop blocks in fours, the energy track of frames half as long is
+// taken from the same blocks (its frames are the middle halves of the flux frames) and written to
+// energyOut; returns whether it was.
+bool FluxTrack(const TrackInput& input, int32_t offset, int32_t frameSize, int32_t hop,
+               std::vector<float>& out, float* energyOut)
 {
-    if (!PrepareTrack(length, frameSize, hop, out))
-        return;
     const uint32_t frames = static_cast<uint32_t>(out.size());
     const uint32_t last = frames - 1;
 
@@ -471,6 +470,13 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
     const int32_t hopBlocks = sideBySide && n % hop == 0 ? n / hop : 0;
     std::vector<float> laneScratch(
         hopBlocks > 0 ? 2 * static_cast<size_t>(hop) * LaneRowWidth(hopBlocks) : 0);
+    const bool withEnergy = energyOut != nullptr && hopBlocks > 0 && hopBlocks % 4 == 0;
+    const int32_t energySize = withEnergy ? n / 2 : 0;
+    DataTail1D energyWindow(static_cast<uint32_t>(energySize));
+    if (withEnergy)
+        MakeWindow(energyWindow.Data(), energySize, WindowNorm::UnitMean, 1.0f);
+    std::vector<float> energyLanes(static_cast<size_t>(FftLanes) * energySize);
+    const auto energies = KernelBuilds<EnergyLanesBody>::Active();
     const uint32_t spectrumFloats = transformLength + 2;
     const uint32_t spectrumBins = spectrumFloats / 2;
     const uint32_t batch =
@@ -479,7 +485,6 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
     std::vector<double> squares(sideBySide ? 0 : static_cast<size_t>(batch) * spectrumFloats);
     std::vector<float> magnitudes(sideBySide ? 0 : static_cast<size_t>(batch) * spectrumBins);
 
-    const TrackInput input(channels, channelCount, length);
     for (uint32_t first = 0; first < frames; first += blockFrames)
     {
         const uint32_t count = std::min(blockFrames, frames - first);
@@ -519,6 +524,18 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
                 {
                     input.BuildLaneFrames(start, hop, hopBlocks, window.Data(), windowLanes,
                                           laneScratch.data(), laneFrames.data());
+                    if (withEnergy)
+                    {
+                        // An energy frame starts a quarter of a flux frame later.
+                        const int32_t width = LaneRowWidth(hopBlocks);
+                        const float* rows = laneScratch.data() + hopBlocks / 4;
+                        windowLanes(
+                            input.first != nullptr ? rows : nullptr,
+                            input.second != nullptr ? rows + static_cast<size_t>(hop) * width
+                                                    : nullptr,
+                            hopBlocks / 2, hop, width, energyWindow.Data(), energyLanes.data());
+                        energies(energyLanes.data(), energySize, run, energyOut + g);
+                    }
                 }
                 else
                 {
@@ -554,6 +571,31 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
         for (uint32_t i = 0; i < count; ++i)
             out[first + i] = static_cast<float>(sums[i] / bins);
     }
+    return withEnergy;
+}
+
+} // namespace
+
+void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint32_t length,
+                       float /*sampleRate*/, int32_t offset, int32_t frameSize, int32_t hop,
+                       std::vector<float>& out)
+{
+    if (PrepareTrack(length, frameSize, hop, out))
+        FluxTrack(TrackInput(channels, channelCount, length), offset, frameSize, hop, out, nullptr);
+}
+
+void FluxAndEnergyTracks(const float* const* channels, uint32_t channelCount, uint32_t length,
+                         float sampleRate, int32_t frameSize, int32_t hop, std::vector<float>& flux,
+                         std::vector<float>& energy)
+{
+    const bool fluxFrames = PrepareTrack(length, frameSize, hop, flux);
+    const bool energyFrames = PrepareTrack(length, frameSize / 2, hop, energy);
+    const TrackInput input(channels, channelCount, length);
+    if (fluxFrames &&
+        FluxTrack(input, 0, frameSize, hop, flux, energyFrames ? energy.data() : nullptr))
+        return;
+    if (energyFrames)
+        EnergyTrack(channels, channelCount, length, sampleRate, 0, frameSize / 2, hop, energy);
 }
 
 void EnergyTrack(const float* const* channels, uint32_t channelCount, uint32_t length,

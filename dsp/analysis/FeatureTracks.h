@@ -17,6 +17,13 @@ void SpectralFluxTrack(const float* const* channels, uint32_t channelCount, uint
                        float sampleRate, int32_t offset, int32_t frameSize, int32_t hop,
                        std::vector<float>& out);
 
+// The flux at frameSize and the energy at frameSize / 2, both with offset 0 and hop `hop`: the
+// values of the two calls, taken in one pass over the audio (where the frames are four hops, the
+// energy frames are the middle halves of the flux frames and share their samples).
+void FluxAndEnergyTracks(const float* const* channels, uint32_t channelCount, uint32_t length,
+                         float sampleRate, int32_t frameSize, int32_t hop, std::vector<float>& flux,
+                         std::vector<float>& energy);
+
 // Fourth root of the windowed frame energy.
 void EnergyTrack(const float* const* channels, uint32_t channelCount, uint32_t length,
                  float sampleRate, int32_t offset, int32_t frameSize, int32_t hop,

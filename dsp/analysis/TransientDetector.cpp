@@ -239,8 +239,8 @@ void TransientDetector::ComputeFeatures(const float* const* channels, uint32_t c
     hopCoarse = n / 4;
     hopFine = hopCoarse / 4;
     SpectralFluxTrack(channels, channelCount, length, sampleRate, 0, n, hopCoarse, fluxCoarse);
-    SpectralFluxTrack(channels, channelCount, length, sampleRate, 0, n / 4, hopFine, fluxFine);
-    EnergyTrack(channels, channelCount, length, sampleRate, 0, n / 4 / 2, hopFine, energyFine);
+    FluxAndEnergyTracks(channels, channelCount, length, sampleRate, n / 4, hopFine, fluxFine,
+                        energyFine);
 }
 
 int64_t TransientDetector::SuppressionRadius(float windowSeconds, float sampleRate,

@@ -135,9 +135,10 @@ bool SameBits(const std::vector<float>& a, const std::vector<float>& b)
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), sizeof(float) * a.size()) == 0;
 }
 
-// Each kernel path the processor can run, forced in turn: the coarse and fine sizes of 44.1 kHz
-// over several flux blocks and a clamped end, a frame of 8 hops on a loop of ten frames, a frame
-// that is no whole number of hops (and no power of two), and a transform too long to batch.
+// Each kernel path the processor can run, forced in turn, for the tracks alone and for the flux
+// with the energy of half frames in one pass: the coarse and fine sizes of 44.1 kHz over several
+// flux blocks and a clamped end, a frame of 8 hops on a loop of ten frames, a frame that is no
+// whole number of hops (and no power of two), and a transform too long to batch.
 TEST(FeatureTracks, EveryKernelPathGivesTheScalarBits)
 {
     using DSP::KernelPath;
@@ -151,6 +152,7 @@ TEST(FeatureTracks, EveryKernelPathGivesTheScalarBits)
                                  Case{&audio, 48, 20}, Case{&audio, 8192, 2048}})
     {
         const ScalarTracks expected = Scalar(*input, n, hop);
+        const std::vector<float> halfEnergy = Scalar(*input, n / 2, hop).energy;
         for (KernelPath path : {KernelPath::Baseline, KernelPath::Avx2, KernelPath::Avx512})
         {
             if (!DSP::SetKernelPath(path))
@@ -161,6 +163,12 @@ TEST(FeatureTracks, EveryKernelPathGivesTheScalarBits)
             DSP::EnergyTrack(Pointers(*input).data(), 2, length, 44100.0f, 0, n, hop, energy);
             EXPECT_TRUE(SameBits(flux, expected.flux)) << "n " << n << " path " << int(path);
             EXPECT_TRUE(SameBits(energy, expected.energy)) << "n " << n << " path " << int(path);
+            // Both in one pass, the energy at half the frame: where the frames are four hops it
+            // comes from the flux frames' samples.
+            DSP::FluxAndEnergyTracks(Pointers(*input).data(), 2, length, 44100.0f, n, hop, flux,
+                                     energy);
+            EXPECT_TRUE(SameBits(flux, expected.flux)) << "n " << n << " path " << int(path);
+            EXPECT_TRUE(SameBits(energy, halfEnergy)) << "n " << n << " path " << int(path);
         }
     }
     DSP::SetKernelPath(initial);
