@@ -33,8 +33,8 @@ constexpr int32_t LargestFrame = 1 << 26;
 // frames, its future frames and its bins in the order of the scalar formula, so the double sums
 // are the same bits whatever the vector width.
 constexpr uint32_t Lanes = 8;
-using Double8 = double __attribute__((vector_size(8 * sizeof(double))));
-using Mask8 = int64_t __attribute__((vector_size(8 * sizeof(int64_t))));
+using Double8 = double __attribute__((vector_size(Lanes * sizeof(double))));
+using Mask8 = int64_t __attribute__((vector_size(Lanes * sizeof(int64_t))));
 // Groups of Lanes frames in the largest flux block (see FluxBlockFrames).
 constexpr uint32_t MaxFluxGroups = 8;
 
@@ -127,17 +127,9 @@ KELVORA_KERNEL_BODY void FluxSumsBody(const double* block, uint32_t bins, uint32
 // One sample of FftLanes frames side by side.
 using FloatLanes = float __attribute__((vector_size(FftLanes * sizeof(float))));
 
-// Which channels a frame sums.
-enum class Sources
-{
-    Both,
-    First,
-    Second,
-    None
-};
-
-// Frame sample i = j * hop + r is offset r of block j of each frame.
-template <Sources sources>
+// Frame sample i = j * hop + r is offset r of block j of each frame: channel 0 times the window
+// (zero without it), then channel 1 times the window added.
+template <bool withFirst, bool withSecond>
 KELVORA_KERNEL_BODY void
 WindowLanesFrom(const float* __restrict first, const float* __restrict second, int32_t blocks,
                 int32_t hop, int32_t width, const float* __restrict window, float* __restrict lanes)
@@ -149,19 +141,19 @@ WindowLanesFrom(const float* __restrict first, const float* __restrict second, i
             const int32_t i = j * hop + r;
             const size_t at = static_cast<size_t>(r) * width + j;
             const float w = window[i];
-            FloatLanes a = {};
-            FloatLanes b = {};
-            if constexpr (sources == Sources::Both || sources == Sources::First)
-                std::memcpy(&a, first + at, sizeof(a));
-            if constexpr (sources == Sources::Both || sources == Sources::Second)
-                std::memcpy(&b, second + at, sizeof(b));
             FloatLanes value = {};
-            if constexpr (sources == Sources::Both)
-                value = a * w + b * w;
-            else if constexpr (sources == Sources::First)
+            if constexpr (withFirst)
+            {
+                FloatLanes a;
+                std::memcpy(&a, first + at, sizeof(a));
                 value = a * w;
-            else if constexpr (sources == Sources::Second)
-                value = 0.0f + b * w;
+            }
+            if constexpr (withSecond)
+            {
+                FloatLanes b;
+                std::memcpy(&b, second + at, sizeof(b));
+                value = value + b * w;
+            }
             std::memcpy(lanes + static_cast<size_t>(FftLanes) * i, &value, sizeof(value));
         }
     }
@@ -176,13 +168,13 @@ KELVORA_KERNEL_BODY void WindowLanesBody(const float* __restrict first,
                                          float* __restrict lanes)
 {
     if (first != nullptr && second != nullptr)
-        WindowLanesFrom<Sources::Both>(first, second, blocks, hop, width, window, lanes);
+        WindowLanesFrom<true, true>(first, second, blocks, hop, width, window, lanes);
     else if (first != nullptr)
-        WindowLanesFrom<Sources::First>(first, second, blocks, hop, width, window, lanes);
+        WindowLanesFrom<true, false>(first, second, blocks, hop, width, window, lanes);
     else if (second != nullptr)
-        WindowLanesFrom<Sources::Second>(first, second, blocks, hop, width, window, lanes);
+        WindowLanesFrom<false, true>(first, second, blocks, hop, width, window, lanes);
     else
-        WindowLanesFrom<Sources::None>(first, second, blocks, hop, width, window, lanes);
+        WindowLanesFrom<false, false>(first, second, blocks, hop, width, window, lanes);
 }
 
 using WindowLanesKernel = KernelBuilds<WindowLanesBody>::Kernel;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-
 #include <limits>
 
 namespace DSP
@@ -93,6 +92,15 @@ KELVORA_KERNEL_BODY void SuppressForward(float* v, int64_t count, int64_t radius
             auto beats = [&](int64_t j)
             { return j >= first && j <= last && v[j] > weights[shift + j] * level; };
             int64_t beater = -1;
+            // One frame at a time from `j` towards `end` (inclusive), in steps of `step`.
+            auto scan = [&](int64_t j, int64_t end, int64_t step)
+            {
+                for (; beater < 0 && (step > 0 ? j <= end : j >= end); j += step)
+                {
+                    if (beats(j))
+                        beater = j;
+                }
+            };
             if (beats(lastBeater))
                 beater = lastBeater;
             else if (beats(i + 1))
@@ -109,11 +117,7 @@ KELVORA_KERNEL_BODY void SuppressForward(float* v, int64_t count, int64_t radius
                     if (q < Lanes)
                         beater = j + q;
                 }
-                for (; j <= last && beater < 0; ++j)
-                {
-                    if (beats(j))
-                        beater = j;
-                }
+                scan(j, last, 1);
                 // Behind, eight at a time down from each positive value.
                 j = i > first ? behindPositive[i - 1] : -1;
                 for (; j - (Lanes - 1) >= first && beater < 0;
@@ -124,20 +128,12 @@ KELVORA_KERNEL_BODY void SuppressForward(float* v, int64_t count, int64_t radius
                     if (q < Lanes)
                         beater = low + q;
                 }
-                for (; j >= first && beater < 0; --j)
-                {
-                    if (beats(j))
-                        beater = j;
-                }
+                scan(j, first, -1);
             }
             else
             {
                 // Only hand-made tracks are negative; then zeros count too.
-                for (int64_t j = first; j <= last && beater < 0; ++j)
-                {
-                    if (beats(j))
-                        beater = j;
-                }
+                scan(first, last, 1);
             }
             if (beater >= 0)
             {
